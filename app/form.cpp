@@ -1,0 +1,176 @@
+// The main window's own handlers: start-up and shut-down, the menu, the two
+// check boxes, the label clicks and the log writer.
+#include "app/form.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "app/errors.h"
+#include "app/text.h"
+#include "hid/hid_controller.h"
+#include "hid/hid_device.h"
+
+namespace mvx {
+namespace {
+
+constexpr const char* kFormatWarning =
+    "バージョンアップ後にフォーマットを実行するように設定されています\r\n\r\n"
+    "設定はチェックボックスで変更でき次回起動時にも再現されます";
+constexpr const char* kCrossTypeQuestion =
+    "異なるタイプ間のバージョンアップを許可しますか？\r\n\r\n例) TV004 → TV004SAR";
+constexpr const char* kCrossTypeAccessCode = "9137";
+constexpr const char* kSettingsSection = "Setting";
+constexpr const char* kSettingsKey = "CheckBoxFileFormat";
+
+void InitLabel(TLabel& label, const char* name, const char* caption) {
+  label.Name = name;
+  label.SetCaption(caption);
+}
+
+}  // namespace
+
+TForm1::TForm1(FormServices services)
+    : Timer1(services.Loop, 1), Timer2(services.Loop, 30000), Services(services) {
+  File1.Name = "File1";
+  File1.Caption = "File";
+  OpenFile.Name = "OpenFile";
+  OpenFile.Caption = "Open";
+  Exit1.Name = "Exit1";
+  Exit1.Caption = "Close";
+  Info1.Name = "Info1";
+  Info1.Caption = "Info";
+  Version1.Name = "Version1";
+  Version1.Caption = "Version";
+
+  InitLabel(Label1, "Label1", "Select File.");
+  InitLabel(Label2, "Label2", "Model name");
+  InitLabel(Label3, "Label3", "Current version");
+  InitLabel(Label4, "Label4", "Update version");
+  InitLabel(Label5, "Label5", "Serial number");
+  InitLabel(Label6, "Label6", "Label6");
+  InitLabel(LabelCurrentVersion, "LabelCurrentVersion", "------");
+  InitLabel(LabelFilename, "LabelFilename", "Update filename");
+  InitLabel(LabelModelName, "LabelModelName", "------");
+  InitLabel(LabelUpdateVersion, "LabelUpdateVersion", "------");
+  InitLabel(LabelSerialNumber, "LabelSerialNumber", "------------");
+  InitLabel(LabelClipboardCopyMessage, "LabelClipboardCopyMessage", "##########");
+  InitLabel(LabelVersionupStatus, "LabelVersionupStatus", "LabelVersionupStatus");
+  InitLabel(LabelFormatStatus, "LabelFormatStatus", "LabelFormatStatus");
+  ProgressBar1.Name = "ProgressBar1";
+  Memo1.Name = "Memo1";
+
+  CheckBoxFileFormat.Name = "CheckBoxFileFormat";
+  CheckBoxFileFormat.Caption = "Format file-system after versionup";
+  CheckBoxFileFormat.TabStop = false;
+  CheckBoxFileFormat.OnClick = [this] { CheckBoxFileFormatClick(); };
+  CheckBoxSarSdfVersionup.Name = "CheckBoxSarSdfVersionup";
+  CheckBoxSarSdfVersionup.Caption = "TV004SAR/SDF Versionup enable";
+  CheckBoxSarSdfVersionup.TabStop = true;
+  CheckBoxSarSdfVersionup.OnClick = [this] { CheckBoxSarSdfVersionupClick(); };
+
+  HidCtrl1 = std::make_unique<THidDeviceController>(Services.Loop, Services.Hid);
+  HidCtrl1->Loading = true;
+  HidCtrl1->SetOnDeviceChange([this](void* sender) {
+    Guarded([&] { HidCtrl1DeviceChange(sender); });
+  });
+  HidCtrl1->SetOnDeviceData(
+      [this](THidDevice* dev, std::uint8_t id, const std::uint8_t* data, std::uint16_t size) {
+        Guarded([&] { HidCtrl1DeviceData(dev, id, data, size); });
+      });
+  HidCtrl1->Loading = false;
+  Timer1.SetOnTimer([this] { Timer1Timer(); });
+  Timer2.SetOnTimer([this] { Guarded([this] { Timer2Timer(); }); });
+}
+
+TForm1::~TForm1() {
+  // The controller goes first: its devices' read threads deliver to this form.
+  HidCtrl1.reset();
+}
+
+void TForm1::ShowError(const std::string& text) {
+  Services.Operator.MessageBox(text, kAppTitle, MsgButtons::Ok, MsgIcon::Error);
+}
+
+void TForm1::FormCreate() {
+  SequencerState = 0;
+  PackagePath.clear();
+  InfoUploadBuffer.clear();
+  const std::string value =
+      Services.Settings.ReadString(kSettingsFile, kSettingsSection, kSettingsKey, "False");
+  if (value == "True") CheckBoxFileFormat.SetChecked(true);
+}
+
+void TForm1::FormDestroy() {
+  FirmwareImage.reset();
+  InfoUploadBuffer.clear();
+  InfoUploadBuffer.shrink_to_fit();
+  std::error_code ignored;
+  std::filesystem::remove(kFirmwareFile, ignored);
+}
+
+void TForm1::Exit1Click() {
+  if (View != nullptr) View->Close();
+}
+
+void TForm1::SpeedButton1Click() { Exit1Click(); }
+
+void TForm1::Version1Click() {
+  Services.Operator.MessageBox(
+      "Merovox Update Tool\r\nVer 1.77\r\n\r\nMerovox Update Tool contributors", "Version",
+      MsgButtons::Ok, MsgIcon::Information);
+}
+
+void TForm1::CheckBoxFileFormatClick() {
+  std::string value = "False";
+  if (CheckBoxFileFormat.Checked()) {
+    value = "True";
+    Services.Operator.MessageBox(kFormatWarning, "MVXTVUP v1.77", MsgButtons::Ok,
+                                 MsgIcon::Warning);
+  }
+  if (!Services.Settings.WriteString(kSettingsFile, kSettingsSection, kSettingsKey, value))
+    throw EAppError(std::string(kSettingsFile) + " に書き込めません");
+}
+
+void TForm1::CheckBoxSarSdfVersionupClick() {
+  CrossTypeEnabled = false;
+  if (!CheckBoxSarSdfVersionup.Checked()) return;
+  if (Services.Operator.WarningDialog(kCrossTypeQuestion) != MsgAnswer::Yes) {
+    CheckBoxSarSdfVersionup.SetChecked(false);
+    return;
+  }
+  const std::string code = Services.Operator.InputBox("SAR/SDF Versionup enable", "Password");
+  if (code == kCrossTypeAccessCode)
+    CrossTypeEnabled = true;
+  else
+    CheckBoxSarSdfVersionup.SetChecked(false);
+}
+
+void TForm1::LabelSerialNumberClick() {
+  const std::string caption = LabelSerialNumber.Caption();
+  Services.Operator.SetClipboardText(caption);
+  LabelClipboardCopyMessage.SetCaption("シリアル番号[" + caption + "]をクリップボードにコピーしました");
+}
+
+void TForm1::LabelCurrentVersionClick() {
+  const std::string caption = LabelCurrentVersion.Caption();
+  Services.Operator.SetClipboardText(caption);
+  LabelClipboardCopyMessage.SetCaption("現バージョン[" + caption + "]をクリップボードにコピーしました");
+}
+
+void TForm1::WriteLog(const std::string& text, int direction) {
+  const LocalTime t = Services.Clock.Now();
+  const char* marker = direction == 0 ? "<<" : direction == 1 ? ">>" : "  ";
+  Memo1.Add(Format("%02d/%02d/%02d %02d:%02d:%02d %03d,", t.year % 100, t.month, t.day, t.hour,
+                   t.minute, t.second, t.millisecond) +
+            marker + TrimRight(text));
+}
+
+void TForm1::LogNote(const std::string& text) { WriteLog(text, -1); }
+
+void TForm1::UpdateMenus(bool allow_open) {
+  OpenFile.SetEnabled(allow_open);
+  File1.SetEnabled(SequencerState == 1);
+  Info1.SetEnabled(SequencerState == 1);
+}
+
+}  // namespace mvx

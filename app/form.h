@@ -1,0 +1,221 @@
+// The main window, TForm1: it owns every component and all state of a
+// version-up. The operator-facing controls live here as text holders; the Qt
+// shell only shows them. Each subsystem implements its methods in its own
+// folder (app/, package/, hid/, sequencer/, deviceops/).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/controls.h"
+#include "app/file_stream.h"
+#include "app/platform.h"
+#include "app/timer.h"
+
+namespace mvx {
+
+class THidDevice;
+class THidDeviceController;
+class IHidBackend;
+
+// Everything the main window needs from outside.
+struct FormServices {
+  IOperator& Operator;
+  IEventLoop& Loop;
+  IClock& Clock;
+  ISettingsFile& Settings;
+  IHidBackend& Hid;
+};
+
+inline constexpr const char* kAppTitle = "MVXTVUP";
+#ifdef _WIN32
+inline constexpr const char* kSettingsFile = ".\\mvxtvup_setting.ini";
+#else
+inline constexpr const char* kSettingsFile = "./mvxtvup_setting.ini";
+#endif
+inline constexpr const char* kFirmwareFile = "_fwbin";
+inline constexpr const char* kInfoFile = "TVINFO.INI";
+inline constexpr const char* kCradlePrompt =
+    "Please set Merovox to a cradle.\r\nMerovoxをクレードルにセットしてください。";
+inline constexpr const char* kRemovePrompt = "Remove Merovox.\r\nMerovoxを取り外してください。";
+
+class TForm1 {
+ public:
+  explicit TForm1(FormServices services);
+  ~TForm1();
+  TForm1(const TForm1&) = delete;
+  TForm1& operator=(const TForm1&) = delete;
+
+  // Runs a handler as the application does: an error that escapes it is shown
+  // in an error box captioned "MVXTVUP", the handler's remaining steps are
+  // skipped and the program goes on. Every entry point from the shell, the
+  // timers and the HID controller goes through here.
+  template <class F>
+  void Guarded(F&& handler) {
+    try {
+      handler();
+    } catch (const std::exception& e) {
+      ShowError(e.what());
+    } catch (...) {
+      ShowError("Unknown error");
+    }
+  }
+  void ShowError(const std::string& text);
+
+  void SetView(IFormView* view) { View = view; }
+
+  // ---- Controls (the shell binds a widget to each) -------------------------
+  TMenuItem File1, OpenFile, Exit1, Info1, Version1;
+  TLabel Label1, Label2, Label3, Label4, Label5, Label6;
+  TLabel LabelCurrentVersion, LabelFilename, LabelModelName, LabelUpdateVersion;
+  TLabel LabelSerialNumber, LabelClipboardCopyMessage;
+  TLabel LabelVersionupStatus, LabelFormatStatus;
+  TProgressBar ProgressBar1;
+  TMemo Memo1;
+  TCheckBox CheckBoxFileFormat, CheckBoxSarSdfVersionup;
+
+  // ---- Components ----------------------------------------------------------
+  std::unique_ptr<THidDeviceController> HidCtrl1;
+  TTimer Timer1;  // 1 ms, the sequencer's tick
+  TTimer Timer2;  // 30000 ms, the restart watchdog
+
+  // ---- Main window, operator controls and log ------------------------------
+  void FormCreate();
+  void FormDestroy();
+  void Exit1Click();
+  void SpeedButton1Click();
+  void Version1Click();
+  void CheckBoxFileFormatClick();
+  void CheckBoxSarSdfVersionupClick();
+  void LabelSerialNumberClick();
+  void LabelCurrentVersionClick();
+  // direction 0: received "<<", 1: sent ">>", anything else: a note.
+  void WriteLog(const std::string& text, int direction);
+  void LogNote(const std::string& text);
+  void UpdateMenus(bool allow_open);
+
+  int SequencerState = 0;
+  bool CrossTypeEnabled = false;
+  std::vector<std::uint8_t> InfoUploadBuffer;
+
+  // ---- Update package ------------------------------------------------------
+  void OpenFileClick();
+  bool fileCheck();
+  static std::string DigestFile(const std::string& file_name);
+
+  std::string PackagePath;  // empty: no package loaded
+  std::string PackageFileName;
+  std::string UpdateVersion;
+  std::string UpdateTypeCode;
+  std::string UpdateVersionNumber;
+  std::string SpecialModelCode;
+  std::string FirmwareDigest;
+  std::unique_ptr<TFileStream> FirmwareImage;
+  // True while a package check runs (its dialogs are open): no version-up
+  // starts or runs on a package that is still being checked.
+  bool PackageCheckInProgress = false;
+
+  // ---- Command channel -----------------------------------------------------
+  void SelectDevice();
+  void CloseDevice();
+  void SendCommand(const std::string& command);
+  bool WriteCommand(const std::string& command);
+  void HidCtrl1DeviceChange(void* sender);
+  void HidCtrl1DeviceData(THidDevice* dev, std::uint8_t report_id, const std::uint8_t* data,
+                          std::uint16_t size);
+
+  THidDevice* CurrentDevice = nullptr;
+  bool DeviceReady = false;
+  bool ResponseReceived = false;
+  std::string ResponseText;  // raw bytes of the last response
+  std::array<std::uint8_t, 2049> OutputBuffer{};
+
+  // ---- Sequencer state machine ---------------------------------------------
+  void Timer1Timer();
+  void DispatchStep();
+  void StopSequencer();
+  void Timer2Timer();
+
+  // ---- Identification and compatibility ------------------------------------
+  void SetClock();         // 2
+  void ClockReply();       // 3
+  void VersionReply();     // 4
+  void SerialReply();      // 41
+  void KindReply();        // 39
+  void DetailReply();      // 40
+  void LanguageReply();    // 50
+  void PostCheckBegin();   // 36
+  void PostKindReply();    // 37
+  void PostDetailBegin();  // 48
+  void PostDetailReply();  // 38
+  void PostLanguageReply();  // 49
+  void Finished();         // 45
+  static bool IsSerialRangeModel(const std::string& model);
+  bool CheckSerialRange();
+  void ConfirmUpdate();
+  void BeginTransfer();
+
+  std::string CurrentVersion;
+  int UpdateType = 0;
+  std::string VersionSubCode;
+  std::string NewVersionSubCode;
+  bool FormatAllowed = false;
+
+  // ---- File information, deletion and download -----------------------------
+  void FileInfoReply();     // 5
+  void DeleteReply();       // 7
+  void DownloadBegin();     // 8
+  void DownloadTransfer();  // 9
+  void SendDownloadData();
+  void SendDownloadEnd();
+  std::int32_t ReplyCode() const;
+  std::int32_t ReplyStatus() const;
+
+  std::int32_t DownloadDataPackets = 0;
+  std::int32_t DownloadPacketCount = 0;
+  std::int32_t DownloadPacketIndex = 0;
+
+  // ---- Verify, backup, install and digest check ----------------------------
+  void VerifyBegin();      // 10
+  void VerifyReply();      // 12
+  void BackupReply();      // 13
+  void DigestReply();      // 20
+  void RequeryVersion();   // 16
+  void SendUpdateCommand();
+
+  // ---- Device information file and serial number ---------------------------
+  void NewVersionReply();  // 21
+  void SerialInfoReply();  // 32
+  void UploadTransfer();   // 33
+  void SetSerialReply();   // 34
+  void ClearReply();       // 35
+
+  std::string NewVersionText;
+  bool UploadActive = false;
+  std::int32_t UploadPacketIndex = 0;
+  bool UploadEndReceived = false;
+  std::string InfoSer, InfoPcb, InfoBat;
+  std::string SetSerialCommand;
+
+  // ---- Device file-system format -------------------------------------------
+  void FormatBegin();       // 44
+  void FormatStartReply();  // 42
+  void FormatReadyReply();  // 43
+  void FormatResetReply();  // 46
+  void FormatSizeReply();   // 47
+
+  std::int32_t FormatAttempts = 0;
+
+  // ---- Services --------------------------------------------------------------
+  FormServices Services;
+  IFormView* View = nullptr;
+};
+
+// A 32-bit value as the four bytes of a command line, least significant first.
+std::string PackInt32(std::int32_t value);
+
+}  // namespace mvx

@@ -1,0 +1,41 @@
+// A component timer: an interval, an enabled flag, a handler and a Tag. The
+// platform timer runs only while the timer is enabled, its interval is not 0
+// and a handler is attached; any change restarts the period.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "app/platform.h"
+
+namespace mvx {
+
+class TTimer {
+ public:
+  TTimer(IEventLoop& loop, unsigned interval_ms);
+  TTimer(const TTimer&) = delete;
+  TTimer& operator=(const TTimer&) = delete;
+
+  unsigned Interval() const { return interval_; }
+  void SetInterval(unsigned ms);
+  bool Enabled() const { return enabled_; }
+  void SetEnabled(bool enabled);
+  bool HasHandler() const { return static_cast<bool>(on_timer_); }
+  void SetOnTimer(std::function<void()> handler);
+  void ClearOnTimer() { SetOnTimer(nullptr); }
+
+  // Free for the owner; the sequencer keeps its last logged state here.
+  int Tag = 0;
+
+ private:
+  void Update();
+  void Fire();
+
+  std::unique_ptr<ITimerSource> source_;
+  unsigned interval_;
+  bool enabled_ = false;
+  bool running_ = false;
+  std::function<void()> on_timer_;
+};
+
+}  // namespace mvx

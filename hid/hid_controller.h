@@ -1,0 +1,85 @@
+// THidDeviceController: the one component through which the program sees HID
+// devices. It keeps one THidDevice per present interface, scans again whenever
+// the OS says devices changed, tells its client what left and what arrived,
+// and hands devices out (claim) and takes them back (release).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/platform.h"
+#include "hid/hid_backend.h"
+#include "hid/hid_types.h"
+
+namespace mvx {
+
+class TSynchronizer;
+
+class THidDeviceController {
+ public:
+  // Posts itself one first change notification (parameter -1), so the first
+  // scan runs from the message loop and always ends in OnDeviceChange.
+  THidDeviceController(IEventLoop& loop, IHidBackend& backend);
+  ~THidDeviceController();
+  THidDeviceController(const THidDeviceController&) = delete;
+  THidDeviceController& operator=(const THidDeviceController&) = delete;
+
+  // Scan and compare; raises EControllerError when a device cannot be built.
+  void DeviceChange();
+  // The change notification as the OS delivers it, with its parameter.
+  void Notify(long parameter);
+
+  bool ClaimByIds(int vendor_id, int product_id, THidDevice*& device);
+  bool ClaimByIndex(int index, bool allowed, THidDevice*& device);
+  void Release(THidDevice*& device);
+
+  const std::vector<THidDevice*>& Devices() const { return list_; }
+  int Count() const { return static_cast<int>(list_.size()); }
+
+  int DevThreadSleepTime() const { return dev_thread_sleep_time_; }
+  void SetDevThreadSleepTime(int ms);
+  std::string Version() const { return "1.0.35"; }
+  void SetVersion(const std::string&) {}
+
+  THidPlugEvent OnArrival;
+  THidPlugEvent OnRemoval;
+  THidEnumerateEvent OnEnumerate;
+  const TNotifyEvent& OnDeviceChange() const { return on_device_change_; }
+  void SetOnDeviceChange(TNotifyEvent handler);
+  const THidDataEvent& OnDeviceData() const { return on_device_data_; }
+  void SetOnDeviceData(THidDataEvent handler);
+  const THidDataErrorEvent& OnDeviceDataError() const { return on_device_data_error_; }
+  void SetOnDeviceDataError(THidDataErrorEvent handler);
+  const THidPlugEvent& OnDeviceUnplug() const { return on_device_unplug_; }
+  void SetOnDeviceUnplug(THidPlugEvent handler);
+
+  // The component is being loaded: setters store without scanning.
+  bool Loading = false;
+
+  IHidBackend& Backend() const { return backend_; }
+  IEventLoop& Loop() const { return loop_; }
+  const std::shared_ptr<TSynchronizer>& Synchronizer() const { return sync_; }
+
+ private:
+  friend class THidDevice;
+  std::vector<std::unique_ptr<THidDevice>> ScanInterfaces();
+  void Remove(THidDevice* device);  // takes a destroyed device out of the list
+  void Replace(THidDevice* old_device, THidDevice* fresh);
+
+  IEventLoop& loop_;
+  IHidBackend& backend_;
+  std::shared_ptr<TSynchronizer> sync_;
+  std::unique_ptr<IWatch> watch_;
+  std::vector<THidDevice*> list_;  // owned
+  bool destroying_ = false;
+  bool in_change_ = false;
+  long last_parameter_ = 0;
+  int dev_thread_sleep_time_ = 100;
+  TNotifyEvent on_device_change_;
+  THidDataEvent on_device_data_;
+  THidDataErrorEvent on_device_data_error_;
+  THidPlugEvent on_device_unplug_;
+};
+
+}  // namespace mvx
