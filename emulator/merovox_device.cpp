@@ -166,6 +166,13 @@ void MerovoxDevice::Removed() {
   Forget();
 }
 
+void MerovoxDevice::SendUnasked(std::string answer) {
+  std::unique_lock<std::mutex> lock(guard_->Mutex);
+  if (restarting_) return;
+  Schedule({{0, std::move(answer), nullptr}});
+  Flush(lock);
+}
+
 DeviceIdentity MerovoxDevice::Identity() const {
   std::lock_guard<std::mutex> lock(guard_->Mutex);
   return config_.Identity;

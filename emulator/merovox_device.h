@@ -46,6 +46,8 @@ class MerovoxDevice {
   // are dropped and transfers in progress forgotten.
   void Attached();
   void Removed();
+  // The device sends bytes of its own accord, unasked, at once.
+  void SendUnasked(std::string answer);
 
   // What the device is and holds now (thread-safe copies).
   DeviceIdentity Identity() const;
