@@ -27,8 +27,10 @@ std::string Escape(std::string_view bytes) {
 
 void Transcript::Add(std::string_view kind, std::string_view text) {
   std::string line(kind);
-  line += ' ';
-  line += text;
+  if (!text.empty()) {
+    line += ' ';
+    line += text;
+  }
   if (out_) *out_ << line << '\n';
   lines_.push_back(std::move(line));
 }

@@ -17,7 +17,8 @@ std::string Escape(std::string_view bytes);
 class Transcript {
  public:
   explicit Transcript(std::ostream* out) : out_(out) {}
-  // kind, a blank, the text (already escaped).
+  // The kind, a blank and the text (already escaped); the kind alone when
+  // there is no text.
   void Add(std::string_view kind, std::string_view text);
   const std::vector<std::string>& Lines() const { return lines_; }
 
