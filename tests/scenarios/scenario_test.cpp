@@ -26,8 +26,8 @@ TEST(Transcript, ExpectationsMatchInOrderWholeOrByPattern) {
       {{}, -1},
       {{{"log >>VER", false}, {"end state 1", false}}, -1},
       {{{"^label1 Ver", true}, {"state [0-9]$", true}}, -1},
-      {{{"log <<OK", false}, {"log >>VER", false}}, 1},  // out of order
-      {{{"log >>VE", false}}, 0},                        // a line is matched whole
+      {{{"log <<OK", false}, {"log >>VER", false}}, 1},   // out of order
+      {{{"log >>VE", false}}, 0},                         // a line is matched whole
       {{{"log >>VER", false}, {"log >>VER", false}}, 1},  // each line serves once
   };
   for (const Case& c : cases) EXPECT_EQ(FirstUnmet(c.expect, lines), c.unmet);
@@ -143,8 +143,9 @@ TEST(Runner, DeviceEventsArriveWhileABoxIsOpen) {
   ASSERT_NE(box, lines.end());
   EXPECT_LT(sent, received);
   EXPECT_LT(received, box);
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "box InputBox | SAR/SDF Versionup enable | "
-                                                  "Password | 9137"),
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "box InputBox | SAR/SDF Versionup enable | "
+                      "Password | 9137"),
             lines.end());
 }
 

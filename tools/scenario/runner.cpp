@@ -329,8 +329,9 @@ void Runner::Session::Finish() {
                             &form.LabelFormatStatus,
                             &form.LabelClipboardCopyMessage};
   for (std::size_t i = 0; i < std::size(labels); ++i)
-    transcript.Add("end",
-                   std::string("label ") + kLabelNames[i] + " " + Escape(labels[i]->Caption()));
+    transcript.Add("end", std::string("label ") + kLabelNames[i] +
+                              (labels[i]->Caption().empty() ? "" : " ") +
+                              Escape(labels[i]->Caption()));
   transcript.Add("end", "progress " + std::to_string(form.ProgressBar1.Position()) + "/" +
                             std::to_string(form.ProgressBar1.Max()));
   for (const auto& [name, digest] : Digests(folder.Path())) {
