@@ -119,6 +119,14 @@ struct Runner::Session {
   void Finish();
   Device& DeviceNamed(const std::string& name);
   void Guarded(const std::function<void()>& handler) { bench->Form.Guarded(handler); }
+  // Escaped, with the run's working folder written as ".": the same
+  // transcript every run.
+  std::string Text(std::string text) const {
+    const std::string work = folder.Path().string();
+    for (std::size_t at = text.find(work); at != std::string::npos; at = text.find(work, at + 1))
+      text.replace(at, work.size(), ".");
+    return Escape(text);
+  }
 
   const Scenario& scenario;
   Transcript& transcript;
@@ -181,14 +189,14 @@ void Runner::Session::Start() {
   form.Memo1.OnLineAdded = [this](const std::string& line) {
     // A text control shows a line up to its first NUL byte.
     const std::string text = FormBench::WithoutStamp(line);
-    transcript.Add("log", Escape(text.substr(0, text.find('\0'))));
+    transcript.Add("log", Text(text.substr(0, text.find('\0'))));
   };
   form.Memo1.OnCleared = [this] { transcript.Add("clear", ""); };
   form.Label1.OnChanged = [this] {
     const std::string& caption = bench->Form.Label1.Caption();
     if (caption == label1) return;
     label1 = caption;
-    transcript.Add("label1", Escape(caption));
+    transcript.Add("label1", Text(caption));
   };
   label1 = form.Label1.Caption();
 
@@ -205,8 +213,8 @@ void Runner::Session::Start() {
     }
   };
   op.OnRecord = [this](const ScriptedOperator::Record& r) {
-    transcript.Add("box", Escape(r.Kind) + " | " + Escape(r.Caption) + " | " + Escape(r.Text) +
-                              " | " + Escape(r.Answer));
+    transcript.Add("box", Text(r.Kind) + " | " + Text(r.Caption) + " | " + Text(r.Text) + " | " +
+                              Text(r.Answer));
   };
 
   scheduler = std::make_unique<emu::LoopScheduler>(bench->Loop);
@@ -331,7 +339,7 @@ void Runner::Session::Finish() {
   for (std::size_t i = 0; i < std::size(labels); ++i)
     transcript.Add("end", std::string("label ") + kLabelNames[i] +
                               (labels[i]->Caption().empty() ? "" : " ") +
-                              Escape(labels[i]->Caption()));
+                              Text(labels[i]->Caption()));
   transcript.Add("end", "progress " + std::to_string(form.ProgressBar1.Position()) + "/" +
                             std::to_string(form.ProgressBar1.Max()));
   for (const auto& [name, digest] : Digests(folder.Path())) {
