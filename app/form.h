@@ -180,8 +180,9 @@ class TForm1 {
   std::int32_t DownloadPacketIndex = 0;
   // The image size the plan was made for; every packet is checked against it.
   std::int64_t DownloadImageSize = 0;
-  // PackageFileName as the device reads it (code page 932).
-  std::string DeviceFileName() const;
+  // PackageFileName as the device reads it (code page 932). A name that has
+  // no such form (the package check refuses it) ends the run instead.
+  bool DeviceFileName(std::string& name);
   // The image could not be read as planned: the run ends.
   void AbortDownload();
   // Up to length image bytes from offset; the count read, -1 on failure.

@@ -3,7 +3,6 @@
 #include <limits>
 
 #include "app/codepage.h"
-#include "app/errors.h"
 #include "app/form.h"
 #include "app/text.h"
 #include "deviceops/file_exchange.h"
@@ -26,11 +25,11 @@ bool IsAcknowledgement(std::string_view keyword) {
 
 }  // namespace
 
-std::string TForm1::DeviceFileName() const {
-  std::string name;
-  if (!Utf8ToCp932(PackageFileName, name))
-    throw EAppError("The file name \"" + PackageFileName + "\" cannot be sent to the device.");
-  return name;
+bool TForm1::DeviceFileName(std::string& name) {
+  if (Utf8ToCp932(PackageFileName, name)) return true;
+  LogNote("Error : The file name cannot be sent to the device.");
+  StopSequencer();
+  return false;
 }
 
 std::int32_t TForm1::ReplyCode() const {
@@ -51,7 +50,9 @@ void TForm1::FileInfoReply() {
   for (const std::string& line : deviceops::FileInfoLogLines(info)) WriteLog(line, 0);
 
   if (info.Status == 1) {
-    SendCommand("DELS " + DeviceFileName());
+    std::string name;
+    if (!DeviceFileName(name)) return;
+    SendCommand("DELS " + name);
     SequencerState = 7;
   } else {
     SequencerState = 8;
@@ -79,6 +80,8 @@ void TForm1::AbortDownload() {
 
 void TForm1::DownloadBegin() {
   const std::string keyword = FamilyKeyword(UpdateType, "CPS");
+  std::string name;
+  if (!DeviceFileName(name)) return;
   const std::int64_t size = FirmwareImage ? FirmwareImage->Size() : -1;
   // The start packet announces the size in 32 bits.
   if (size < 0 || size > std::numeric_limits<std::int32_t>::max() || !FirmwareImage->Seek(0)) {
@@ -101,7 +104,7 @@ void TForm1::DownloadBegin() {
                   .Keyword(keyword)
                   .U32LE(static_cast<std::uint32_t>(size))
                   .U32LE(static_cast<std::uint32_t>(DownloadPacketCount))
-                  .Bytes(DeviceFileName())
+                  .Bytes(name)
                   .Take());
   SequencerState = 9;
 }

@@ -21,7 +21,9 @@ std::string GcmdLine(std::int32_t command, std::int32_t argument, const std::str
 void TForm1::VerifyBegin() {
   Label1.SetCaption("Verify.");
   if (UpdateType == 1) {
-    SendCommand(GcmdLine(deviceops::kGcmdVerify, 0, DeviceFileName()));
+    std::string name;
+    if (!DeviceFileName(name)) return;
+    SendCommand(GcmdLine(deviceops::kGcmdVerify, 0, name));
     SequencerState = 12;
   } else {
     const std::int64_t size = FirmwareImage ? FirmwareImage->Size() : 0;
@@ -100,7 +102,9 @@ void TForm1::DigestReply() {
 }
 
 void TForm1::SendUpdateCommand() {
-  SendCommand(GcmdLine(deviceops::kGcmdInstall, 0, DeviceFileName()));
+  std::string name;
+  if (!DeviceFileName(name)) return;
+  SendCommand(GcmdLine(deviceops::kGcmdInstall, 0, name));
   LogNote("Updating.");
   Label1.SetCaption("Updating.");
   SequencerState = 14;

@@ -187,6 +187,26 @@ TEST_F(OpsTest, ImageCutShortPartWayStopsTheRun) {
                                                               "  Boot loader : Stopped"}));
 }
 
+TEST_F(OpsTest, PackageNameTravelsInCodePage932) {
+  MakeImage(10);
+  Form.PackageFileName = "ファーム.tvu";
+  Form.DownloadBegin();
+  EXPECT_EQ(Form.SequencerState, 9);
+  EXPECT_EQ(PacketReader(LastSent(1024)).Bytes(12, 13),
+            std::string("\x83\x74\x83\x40\x81\x5B\x83\x80.tvu\0", 13));
+}
+
+TEST_F(OpsTest, NameWithoutCodePage932FormStopsTheRun) {
+  MakeImage(10);
+  Form.PackageFileName = "\xF0\x9F\x98\x80.tvu";  // an emoji
+  Form.DownloadBegin();
+  EXPECT_EQ(Form.SequencerState, 1);
+  EXPECT_EQ(SentCount(), 0u);
+  EXPECT_EQ(LogFrom(LogSize() - 2),
+            (std::vector<std::string>{"  Error : The file name cannot be sent to the device.",
+                                      "  Boot loader : Stopped"}));
+}
+
 TEST_F(OpsTest, MissingImageStopsBeforeTheStartPacket) {
   Form.DownloadBegin();
   EXPECT_EQ(Form.SequencerState, 1);
