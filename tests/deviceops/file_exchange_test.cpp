@@ -43,64 +43,12 @@ INSTANTIATE_TEST_SUITE_P(
                       // 4 MiB rounded up to whole blocks: the last full block ends it
                       PlanCase{4128 * 1016, 4127, 4128, 1016}));
 
-std::string FinsPacket(std::uint8_t status, std::string_view name) {
-  return protocol::PacketWriter()
-      .Keyword("FINS")
-      .U32BE(0x01020304)
-      .U16BE(0xA0B1)
-      .U8(0x21)
-      .U8(13)
-      .U8(4)
-      .U8(59)
-      .U8(31)
-      .U8(12)
-      .U16BE(2026)
-      .Bytes(name)
-      .PadTo(63)
-      .U8(status)
-      .Take();
-}
-
-TEST(FileInfoTest, DecodesBigEndianFieldsAndLogsThemInOrder) {
-  const FileInfo info = DecodeFileInfo(FinsPacket(1, "  fw_v2.tvu \t"));
-  EXPECT_EQ(info.FileSize, 0x01020304u);
-  EXPECT_EQ(info.FileId, 0xA0B1u);
-  EXPECT_EQ(info.Status, 1);
-  EXPECT_EQ(FileInfoLogLines(info), (std::vector<std::string>{
-                                        "Fileinfo packet received.",
-                                        "  cmd: FINS",
-                                        "  filesize: 16909060",
-                                        "  fileID: 41137",
-                                        "  attrib: 33",
-                                        "  date: 2026/12/31 13:4:59",
-                                        "  filename: fw_v2.tvu",
-                                        "  status: 1",
-                                    }));
-}
-
 TEST(FileInfoTest, ShortPacketReadsMissingBytesAsZero) {
   const FileInfo info = DecodeFileInfo("FINS\x00\x00\x01"sv);
   EXPECT_EQ(info.FileSize, 0x100u);
   EXPECT_EQ(info.Year, 0);
   EXPECT_EQ(info.FileName, "");
   EXPECT_EQ(info.Status, 0);
-}
-
-TEST(FileInfoTest, NameFillsAllFortyFiveBytes) {
-  const std::string name(45, 'n');
-  const FileInfo info = DecodeFileInfo(FinsPacket(2, name));
-  EXPECT_EQ(info.FileName, name);
-  EXPECT_EQ(info.Status, 2);
-}
-
-TEST(DigestTextTest, UpperCaseHexOfBytesTwelveToTwentySeven) {
-  protocol::PacketWriter w;
-  w.Keyword("GCMD").U32LE(8).U32LE(0);
-  for (int i = 0; i < 16; ++i) w.U8(static_cast<std::uint8_t>(i * 17 + 10));
-  w.U8(0xFF);  // beyond the digest
-  EXPECT_EQ(DeviceDigestText(w.Data()), "0A1B2C3D4E5F708192A3B4C5D6E7F809");
-  // A cut answer yields zeros where its bytes are missing, never a read past it.
-  EXPECT_EQ(DeviceDigestText("GCMD\x08"sv), std::string(32, '0'));
 }
 
 TEST(SerialAnswerTest, SplitsItemsAndFlagsShortAnswers) {
@@ -126,16 +74,6 @@ TEST(SerialAnswerTest, SplitsItemsAndFlagsShortAnswers) {
     EXPECT_EQ(info.Serial, c.serial);
     EXPECT_EQ(info.Complete, c.complete);
   }
-}
-
-TEST(SerialAnswerTest, WellFormedOnlyByItsBeginning) {
-  EXPECT_TRUE(IsWellFormedSerial("TV04000001"));
-  EXPECT_TRUE(IsWellFormedSerial("TV05"));
-  EXPECT_TRUE(IsWellFormedSerial("PX001Z"));
-  EXPECT_FALSE(IsWellFormedSerial("XTV04000001"));
-  EXPECT_FALSE(IsWellFormedSerial("PX002"));
-  EXPECT_FALSE(IsWellFormedSerial("TV0"));
-  EXPECT_FALSE(IsWellFormedSerial(""));
 }
 
 std::vector<std::uint8_t> Bytes(std::string_view text) {
@@ -177,25 +115,6 @@ TEST(InfoFileTest, ParsesOnlyTheFirst1025Bytes) {
   EXPECT_EQ(items.Found, 3);
   EXPECT_EQ(items.Ser, "");
   EXPECT_EQ(items.Pcb, "P");
-}
-
-TEST(InfoFileTest, LongValuesAreKeptWhole) {
-  const InfoItems items = ParseInfoFile(Bytes("ser TV04ABCDEFGHIJKLMNOP\r\n"));
-  EXPECT_EQ(items.Ser, "TV04ABCDEFGHIJKLMNOP");
-}
-
-TEST(SetSerialCommandTest, PadsEachItemToTwelveWithZeros) {
-  EXPECT_EQ(BuildSetSerialCommand("P1", "", "TV0400000001"),
-            "SSER P10000000000 000000000000 TV0400000001");
-  EXPECT_EQ(BuildSetSerialCommand("PCB-LONGER-THAN-12", "B", "S"),
-            "SSER PCB-LONGER-THAN-12 B00000000000 S00000000000");
-}
-
-TEST(FormatByteCountTest, ReadsTheNumberOrZero) {
-  EXPECT_EQ(FormatByteCount("OK 500000000 bytes"), 500000000);
-  EXPECT_EQ(FormatByteCount("OK 499999999 bytes"), 499999999);
-  EXPECT_EQ(FormatByteCount("OK"), 0);
-  EXPECT_EQ(FormatByteCount("OK many bytes"), 0);
 }
 
 class ReplaceFileTest : public ::testing::Test {

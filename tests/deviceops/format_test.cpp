@@ -120,19 +120,6 @@ TEST_F(FormatTest, AnyOtherAnswerStartsANewAttempt) {
   EXPECT_NE(Form.LabelFormatStatus.Caption(), "Format completed.");
 }
 
-TEST_F(FormatTest, RepliesWaitForAResponse) {
-  for (int state : {42, 43, 46, 47}) {
-    Form.SequencerState = state;
-    Form.ResponseReceived = false;
-    Form.ResponseText = "OK";
-    Form.FormatStartReply();
-    Form.FormatReadyReply();
-    Form.FormatResetReply();
-    Form.FormatSizeReply();
-    EXPECT_EQ(Form.SequencerState, state);
-  }
-}
-
 TEST_F(FormatTest, AfterFiveFailuresTheOperatorDecides) {
   for (int i = 0; i < 5; ++i) FailedAttempt();
   EXPECT_TRUE(Operator.Records.empty());

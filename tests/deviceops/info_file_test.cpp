@@ -128,14 +128,6 @@ TEST_F(UploadTest, OutOfOrderPacketsAreRefusedAndTheSizeCheckSendsBackToRereadin
   EXPECT_EQ(Form.SequencerState, 16);
 }
 
-TEST_F(UploadTest, DataBeforeAnyStartIsRefused) {
-  Form.UploadActive = false;
-  const std::size_t mark = LogSize();
-  EXPECT_EQ(Feed(Upld(0, "ser X")), Reply(0x1002, 1));
-  EXPECT_EQ(ReceivedFrom(mark), std::vector<std::string>{"Error : Invalid status."});
-  EXPECT_TRUE(Form.InfoUploadBuffer.empty());
-}
-
 TEST_F(UploadTest, SecondEndPacketIsIgnored) {
   Feed(Upls());
   EXPECT_EQ(Feed(Uple(5, "ser A")), Reply(0x1003, 0));
