@@ -119,7 +119,9 @@ TEST(ScenarioFile, UnusableFilesAreRefusedWithTheirReason) {
 // The operator acts while a box is open: time passes and the device's
 // answer arrives before the box is answered.
 TEST(Runner, DeviceEventsArriveWhileABoxIsOpen) {
-  const Scenario s = ParseScenario(R"({
+  for (bool real_time : {false, true}) {
+    SCOPED_TRACE(real_time ? "real time" : "virtual time");
+    const Scenario s = ParseScenario(R"({
     "devices": [{"name": "unit", "set_in_ms": 10}],
     "events": [
       {"at_ms": 100, "do": "cross_type", "code": "9137"},
@@ -128,25 +130,26 @@ TEST(Runner, DeviceEventsArriveWhileABoxIsOpen) {
     ],
     "run_ms": 300
   })",
-                                   "/tmp");
-  Runner runner(s, nullptr);
-  runner.Run();
-  const auto& lines = runner.Lines();
-  const auto sent = std::find(lines.begin(), lines.end(), "device unit sends OK hello\\r\\n");
-  const auto received =
-      std::find(lines.begin(), lines.end(), "log <<4F,4B,20,68,65,6C,6C,6F,0D,0A-OK hello");
-  const auto box = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
-    return l.rfind("box WarningDialog", 0) == 0;
-  });
-  ASSERT_NE(sent, lines.end());
-  ASSERT_NE(received, lines.end());
-  ASSERT_NE(box, lines.end());
-  EXPECT_LT(sent, received);
-  EXPECT_LT(received, box);
-  EXPECT_NE(std::find(lines.begin(), lines.end(),
-                      "box InputBox | SAR/SDF Versionup enable | "
-                      "Password | 9137"),
-            lines.end());
+                                     "/tmp");
+    Runner runner(s, nullptr, Runner::Options{real_time});
+    runner.Run();
+    const auto& lines = runner.Lines();
+    const auto sent = std::find(lines.begin(), lines.end(), "device unit sends OK hello\\r\\n");
+    const auto received =
+        std::find(lines.begin(), lines.end(), "log <<4F,4B,20,68,65,6C,6C,6F,0D,0A-OK hello");
+    const auto box = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+      return l.rfind("box WarningDialog", 0) == 0;
+    });
+    ASSERT_NE(sent, lines.end());
+    ASSERT_NE(received, lines.end());
+    ASSERT_NE(box, lines.end());
+    EXPECT_LT(sent, received);
+    EXPECT_LT(received, box);
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "box InputBox | SAR/SDF Versionup enable | "
+                        "Password | 9137"),
+              lines.end());
+  }
 }
 
 TEST(Runner, SameScenarioSameTranscript) {

@@ -1,8 +1,9 @@
-// mvxtvup-scenario SCENARIO-FILE: plays a scenario against the emulated device
-// and prints its transcript. Exit status 0 when every expected line appeared
+// mvxtvup-scenario [--real-time] SCENARIO-FILE: plays a scenario against the
+// emulated device and prints its transcript. Exit status 0 when every expected line appeared
 // in order, 1 when one did not (it is named on standard error), 2 when the
 // scenario file cannot be read or used.
 #include <iostream>
+#include <string>
 
 #include "tools/scenario/runner.h"
 #include "tools/scenario/scenario.h"
@@ -10,13 +11,20 @@
 
 int main(int argc, char** argv) {
   using namespace mvx::scenario;
-  if (argc != 2) {
-    std::cerr << "usage: mvxtvup-scenario SCENARIO-FILE\n";
+  Runner::Options options;
+  int arg = 1;
+  if (argc == 3 && std::string(argv[1]) == "--real-time") {
+    options.RealTime = true;
+    ++arg;
+  }
+  if (arg != argc - 1) {
+    std::cerr << "usage: mvxtvup-scenario [--real-time] SCENARIO-FILE\n";
     return 2;
   }
+  const char* file = argv[arg];
   try {
-    const Scenario scenario = LoadScenario(argv[1]);
-    Runner runner(scenario, &std::cout);
+    const Scenario scenario = LoadScenario(file);
+    Runner runner(scenario, &std::cout, options);
     runner.Run();
     std::cout.flush();
     const int unmet = FirstUnmet(scenario.Expect, runner.Lines());
@@ -27,7 +35,7 @@ int main(int argc, char** argv) {
     return 1;
   } catch (const ScenarioError& e) {
     std::cout.flush();
-    std::cerr << argv[1] << ": " << e.what() << "\n";
+    std::cerr << file << ": " << e.what() << "\n";
     return 2;
   }
 }

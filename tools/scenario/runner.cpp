@@ -8,11 +8,16 @@
 #include <span>
 #include <sstream>
 
+#include "app/form.h"
+#include "app/ini_profile.h"
 #include "emulator/loop_scheduler.h"
 #include "emulator/merovox_device.h"
 #include "emulator/sim_merovox.h"
+#include "hid/sim/sim_backend.h"
 #include "package/package_builder.h"
-#include "scripted/form_bench.h"
+#include "scripted/scripted_operator.h"
+#include "scripted/virtual_loop.h"
+#include "tools/scenario/real_time_loop.h"
 
 namespace mvx::scenario {
 
@@ -96,10 +101,38 @@ const char* kLabelNames[] = {"Label1",
                              "LabelFormatStatus",
                              "LabelClipboardCopyMessage"};
 
+// What the run needs of its message loop, on virtual or on real time.
+class RunLoop {
+ public:
+  virtual ~RunLoop() = default;
+  virtual IEventLoop& Loop() = 0;
+  virtual IClock& Clock() = 0;
+  virtual void At(std::uint64_t ms, std::function<void()> call) = 0;
+  virtual void RunFor(std::uint64_t ms, const std::function<bool()>& stop) = 0;
+};
+
+template <class L>
+class RunLoopOf : public RunLoop {
+ public:
+  IEventLoop& Loop() override { return loop; }
+  IClock& Clock() override { return loop; }
+  void At(std::uint64_t ms, std::function<void()> call) override { loop.At(ms, std::move(call)); }
+  void RunFor(std::uint64_t ms, const std::function<bool()>& stop) override {
+    loop.RunFor(ms, stop);
+  }
+  L loop;
+};
+
+// "yy/mm/dd hh:mm:ss zzz," is 22 characters.
+std::string WithoutStamp(const std::string& line) {
+  return line.size() >= 22 ? line.substr(22) : line;
+}
+
 }  // namespace
 
-// Everything of one run; members are destroyed in reverse order, so the
-// devices go before the backend and the loop they use.
+// Everything of one run. Members are destroyed in reverse order: the device
+// scheduler first (no answer is on its way any more), then the devices, the
+// window, the backend and the loop they use, and last the working folder.
 struct Runner::Session {
   struct Device {
     Device(const DeviceSpec& spec, emu::IScheduler& scheduler, SimBackend& sim)
@@ -110,7 +143,8 @@ struct Runner::Session {
     bool OnBus = false;  // as last reported
   };
 
-  Session(const Scenario& s, Transcript& t) : scenario(s), transcript(t) {}
+  Session(const Scenario& s, Transcript& t, bool on_real_time)
+      : scenario(s), transcript(t), real_time(on_real_time) {}
 
   void Prepare();
   void Start();
@@ -118,7 +152,13 @@ struct Runner::Session {
   void Fire(const Event& e);
   void Finish();
   Device& DeviceNamed(const std::string& name);
-  void Guarded(const std::function<void()>& handler) { bench->Form.Guarded(handler); }
+  void Guarded(const std::function<void()>& handler) { form->Guarded(handler); }
+  void RunFor(std::uint64_t ms) {
+    loop->RunFor(ms, [this] {
+      Poll();
+      return false;
+    });
+  }
   // Escaped, with the run's working folder written as ".": the same
   // transcript every run.
   std::string Text(std::string text) const {
@@ -130,12 +170,17 @@ struct Runner::Session {
 
   const Scenario& scenario;
   Transcript& transcript;
+  const bool real_time;
   WorkFolder folder;
   std::string package_path;
   std::map<std::string, std::string> before;
-  std::unique_ptr<FormBench> bench;
-  std::unique_ptr<emu::LoopScheduler> scheduler;
+  std::unique_ptr<RunLoop> loop;
+  ScriptedOperator op;
+  IniProfile settings;
+  std::unique_ptr<SimBackend> sim;
+  std::unique_ptr<TForm1> form;
   std::vector<std::unique_ptr<Device>> devices;
+  std::unique_ptr<emu::IScheduler> scheduler;
   std::string label1;
   int boxes = 0;
   int last_state = -1;
@@ -143,19 +188,16 @@ struct Runner::Session {
   std::vector<bool> fired;
 };
 
-Runner::Runner(const Scenario& scenario, std::ostream* out)
-    : scenario_(scenario), transcript_(out) {}
+Runner::Runner(const Scenario& scenario, std::ostream* out, Options options)
+    : scenario_(scenario), transcript_(out), options_(options) {}
 
 Runner::~Runner() = default;
 
 void Runner::Run() {
-  Session session(scenario_, transcript_);
+  Session session(scenario_, transcript_, options_.RealTime);
   session.Prepare();
   session.Start();
-  session.bench->Loop.RunFor(scenario_.RunMs, [&] {
-    session.Poll();
-    return false;
-  });
+  session.RunFor(scenario_.RunMs);
   session.Finish();
 }
 
@@ -184,23 +226,36 @@ void Runner::Session::Prepare() {
 }
 
 void Runner::Session::Start() {
-  bench = std::make_unique<FormBench>(FormBench::Devices::Simulated);
-  TForm1& form = bench->Form;
-  form.Memo1.OnLineAdded = [this](const std::string& line) {
+  // On virtual time the device's answers come from the loop's own timers and
+  // the clock waits while one is on its way to the window; on real time the
+  // device runs on a thread of its own, as it would in another process.
+  if (real_time) {
+    loop = std::make_unique<RunLoopOf<RealTimeLoop>>();
+    sim = std::make_unique<SimBackend>(loop->Loop());
+    scheduler = std::make_unique<emu::ThreadScheduler>();
+  } else {
+    auto virtual_loop = std::make_unique<RunLoopOf<VirtualLoop>>();
+    sim = std::make_unique<SimBackend>(virtual_loop->loop);
+    virtual_loop->loop.Busy = [this] { return sim->InFlight(); };
+    loop = std::move(virtual_loop);
+    scheduler = std::make_unique<emu::LoopScheduler>(loop->Loop());
+  }
+  form = std::make_unique<TForm1>(FormServices{op, loop->Loop(), loop->Clock(), settings, *sim});
+  TForm1& f = *form;
+  f.Memo1.OnLineAdded = [this](const std::string& line) {
     // A text control shows a line up to its first NUL byte.
-    const std::string text = FormBench::WithoutStamp(line);
+    const std::string text = WithoutStamp(line);
     transcript.Add("log", Text(text.substr(0, text.find('\0'))));
   };
-  form.Memo1.OnCleared = [this] { transcript.Add("clear", ""); };
-  form.Label1.OnChanged = [this] {
-    const std::string& caption = bench->Form.Label1.Caption();
+  f.Memo1.OnCleared = [this] { transcript.Add("clear", ""); };
+  f.Label1.OnChanged = [this] {
+    const std::string& caption = form->Label1.Caption();
     if (caption == label1) return;
     label1 = caption;
     transcript.Add("label1", Text(caption));
   };
-  label1 = form.Label1.Caption();
+  label1 = f.Label1.Caption();
 
-  ScriptedOperator& op = bench->Operator;
   op.Answers.assign(scenario.Answers.begin(), scenario.Answers.end());
   op.WhileOpen = [this](const ScriptedOperator::Record&) {
     const int box = ++boxes;
@@ -217,15 +272,14 @@ void Runner::Session::Start() {
                               Text(r.Answer));
   };
 
-  scheduler = std::make_unique<emu::LoopScheduler>(bench->Loop);
   for (const DeviceSpec& spec : scenario.Devices)
-    devices.push_back(std::make_unique<Device>(spec, *scheduler, *bench->Sim));
+    devices.push_back(std::make_unique<Device>(spec, *scheduler, *sim));
 
   fired.assign(scenario.Events.size(), false);
   for (std::size_t i = 0; i < scenario.Events.size(); ++i) {
     const Event& e = scenario.Events[i];
     if (e.When != Trigger::AtMs) continue;
-    bench->Loop.At(e.Ms, [this, i] {
+    loop->At(e.Ms, [this, i] {
       fired[i] = true;
       Fire(scenario.Events[i]);
     });
@@ -233,13 +287,13 @@ void Runner::Session::Start() {
 
   // The settings file's "True" shows the format warning at start-up.
   if (scenario.FormatAfterVersionup) op.Answers.push_front("OK");
-  Guarded([&] { form.FormCreate(); });
+  Guarded([&] { f.FormCreate(); });
 }
 
 // After every event of the loop: state entries, commands the devices have
 // received, devices that left or came back by themselves.
 void Runner::Session::Poll() {
-  const int state = bench->Form.SequencerState;
+  const int state = form->SequencerState;
   if (state != last_state) {
     last_state = state;
     const int entry = ++state_entries[state];
@@ -268,8 +322,6 @@ void Runner::Session::Poll() {
 }
 
 void Runner::Session::Fire(const Event& e) {
-  TForm1& form = bench->Form;
-  ScriptedOperator& op = bench->Operator;
   switch (e.Do) {
     case Action::SetIn: {
       Device& d = DeviceNamed(e.Device);
@@ -292,26 +344,23 @@ void Runner::Session::Fire(const Event& e) {
     case Action::Open:
       transcript.Add("operator", "File > Open");
       op.Answers.push_front(e.File ? *e.File : package_path);
-      Guarded([&] { form.OpenFileClick(); });
+      Guarded([&] { form->OpenFileClick(); });
       break;
     case Action::Format:
       transcript.Add("operator",
                      std::string(e.Flag ? "checks" : "unchecks") + " CheckBoxFileFormat");
-      if (e.Flag && !form.CheckBoxFileFormat.Checked()) op.Answers.push_front("OK");
-      Guarded([&] { form.CheckBoxFileFormat.SetChecked(e.Flag); });
+      if (e.Flag && !form->CheckBoxFileFormat.Checked()) op.Answers.push_front("OK");
+      Guarded([&] { form->CheckBoxFileFormat.SetChecked(e.Flag); });
       break;
     case Action::CrossType:
       transcript.Add("operator", "checks CheckBoxSarSdfVersionup");
-      Guarded([&] { form.CheckBoxSarSdfVersionup.SetChecked(false); });
+      Guarded([&] { form->CheckBoxSarSdfVersionup.SetChecked(false); });
       op.Answers.push_front(e.Text);
       op.Answers.push_front(e.Flag ? "Yes" : "No");
-      Guarded([&] { form.CheckBoxSarSdfVersionup.SetChecked(true); });
+      Guarded([&] { form->CheckBoxSarSdfVersionup.SetChecked(true); });
       break;
     case Action::Wait:
-      bench->Loop.RunFor(e.WaitMs, [this] {
-        Poll();
-        return false;
-      });
+      RunFor(e.WaitMs);
       break;
   }
 }
@@ -325,23 +374,23 @@ Runner::Session::Device& Runner::Session::DeviceNamed(const std::string& name) {
 // The final state, the labels, the files the tool wrote and what each
 // device holds.
 void Runner::Session::Finish() {
-  TForm1& form = bench->Form;
-  transcript.Add("end", "state " + std::to_string(form.SequencerState));
-  const TLabel* labels[] = {&form.Label1,
-                            &form.LabelCurrentVersion,
-                            &form.LabelModelName,
-                            &form.LabelSerialNumber,
-                            &form.LabelUpdateVersion,
-                            &form.LabelFilename,
-                            &form.LabelVersionupStatus,
-                            &form.LabelFormatStatus,
-                            &form.LabelClipboardCopyMessage};
+  TForm1& f = *form;
+  transcript.Add("end", "state " + std::to_string(f.SequencerState));
+  const TLabel* labels[] = {&f.Label1,
+                            &f.LabelCurrentVersion,
+                            &f.LabelModelName,
+                            &f.LabelSerialNumber,
+                            &f.LabelUpdateVersion,
+                            &f.LabelFilename,
+                            &f.LabelVersionupStatus,
+                            &f.LabelFormatStatus,
+                            &f.LabelClipboardCopyMessage};
   for (std::size_t i = 0; i < std::size(labels); ++i)
     transcript.Add("end", std::string("label ") + kLabelNames[i] +
                               (labels[i]->Caption().empty() ? "" : " ") +
                               Text(labels[i]->Caption()));
-  transcript.Add("end", "progress " + std::to_string(form.ProgressBar1.Position()) + "/" +
-                            std::to_string(form.ProgressBar1.Max()));
+  transcript.Add("end", "progress " + std::to_string(f.ProgressBar1.Position()) + "/" +
+                            std::to_string(f.ProgressBar1.Max()));
   for (const auto& [name, digest] : Digests(folder.Path())) {
     const auto it = before.find(name);
     if (it == before.end() || it->second != digest)
@@ -356,7 +405,7 @@ void Runner::Session::Finish() {
       transcript.Add("end", "device " + d->Name + " file " + Escape(name) + " " +
                                 std::to_string(file.Size()) + " " + file.Digest());
   }
-  Guarded([&] { form.FormDestroy(); });
+  Guarded([&] { f.FormDestroy(); });
 }
 
 }  // namespace mvx::scenario

@@ -14,8 +14,14 @@ namespace mvx::scenario {
 
 class Runner {
  public:
+  struct Options {
+    // Real time instead of the virtual clock: the loop waits for timers and
+    // the emulated devices answer from a thread of their own.
+    bool RealTime = false;
+  };
   // Transcript lines are written to out (may be null) as they happen.
-  Runner(const Scenario& scenario, std::ostream* out);
+  Runner(const Scenario& scenario, std::ostream* out, Options options);
+  Runner(const Scenario& scenario, std::ostream* out) : Runner(scenario, out, Options{}) {}
   ~Runner();
   Runner(const Runner&) = delete;
   Runner& operator=(const Runner&) = delete;
@@ -29,6 +35,7 @@ class Runner {
   struct Session;
   const Scenario& scenario_;
   Transcript transcript_;
+  Options options_;
 };
 
 }  // namespace mvx::scenario
