@@ -23,7 +23,9 @@ std::unique_ptr<TFileStream> TFileStream::OpenRead(const std::string& path, std:
   return std::unique_ptr<TFileStream>(new TFileStream(file, path));
 }
 
-TFileStream::~TFileStream() { std::fclose(file_); }
+TFileStream::~TFileStream() {
+  std::fclose(file_);
+}
 
 std::int64_t TFileStream::Size() const {
 #ifdef _WIN32

@@ -2,6 +2,7 @@
 // check boxes, the label clicks and the log writer.
 #include "app/form.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -70,21 +71,36 @@ TForm1::TForm1(FormServices services)
 
   HidCtrl1 = std::make_unique<THidDeviceController>(Services.Loop, Services.Hid);
   HidCtrl1->Loading = true;
-  HidCtrl1->SetOnDeviceChange([this](void* sender) {
-    Guarded([&] { HidCtrl1DeviceChange(sender); });
-  });
+  HidCtrl1->SetOnDeviceChange(
+      [this](void* sender) { Guarded([&] { HidCtrl1DeviceChange(sender); }); });
   HidCtrl1->SetOnDeviceData(
       [this](THidDevice* dev, std::uint8_t id, const std::uint8_t* data, std::uint16_t size) {
         Guarded([&] { HidCtrl1DeviceData(dev, id, data, size); });
+        QueueResponseTick();
       });
+  HidCtrl1->ErrorHandler = [this](const std::string& text) { ShowError(text); };
   HidCtrl1->Loading = false;
   Timer1.SetOnTimer([this] { Timer1Timer(); });
   Timer2.SetOnTimer([this] { Guarded([this] { Timer2Timer(); }); });
 }
 
 TForm1::~TForm1() {
-  // The controller goes first: its devices' read threads deliver to this form.
+  alive_.reset();
+  // The held device and then the controller go first: their read threads
+  // deliver to this form.
+  if (HidCtrl1) HidCtrl1->Release(CurrentDevice);
   HidCtrl1.reset();
+}
+
+void TForm1::QueueResponseTick() {
+  // A response was just delivered: the step waiting for it runs at once instead
+  // of on the next timer period, before the next report is delivered, so two
+  // answers that the device sends back to back both reach their steps.
+  if (!Timer1.Enabled() || !Timer1.HasHandler()) return;
+  std::weak_ptr<bool> alive = alive_;
+  Services.Loop.Post([this, alive] {
+    if (alive.lock()) Timer1.FireNow();
+  });
 }
 
 void TForm1::ShowError(const std::string& text) {
@@ -112,7 +128,9 @@ void TForm1::Exit1Click() {
   if (View != nullptr) View->Close();
 }
 
-void TForm1::SpeedButton1Click() { Exit1Click(); }
+void TForm1::SpeedButton1Click() {
+  Exit1Click();
+}
 
 void TForm1::Version1Click() {
   Services.Operator.MessageBox(
@@ -124,8 +142,7 @@ void TForm1::CheckBoxFileFormatClick() {
   std::string value = "False";
   if (CheckBoxFileFormat.Checked()) {
     value = "True";
-    Services.Operator.MessageBox(kFormatWarning, "MVXTVUP v1.77", MsgButtons::Ok,
-                                 MsgIcon::Warning);
+    Services.Operator.MessageBox(kFormatWarning, "MVXTVUP v1.77", MsgButtons::Ok, MsgIcon::Warning);
   }
   if (!Services.Settings.WriteString(kSettingsFile, kSettingsSection, kSettingsKey, value))
     throw EAppError(std::string(kSettingsFile) + " に書き込めません");
@@ -148,24 +165,31 @@ void TForm1::CheckBoxSarSdfVersionupClick() {
 void TForm1::LabelSerialNumberClick() {
   const std::string caption = LabelSerialNumber.Caption();
   Services.Operator.SetClipboardText(caption);
-  LabelClipboardCopyMessage.SetCaption("シリアル番号[" + caption + "]をクリップボードにコピーしました");
+  LabelClipboardCopyMessage.SetCaption("シリアル番号[" + caption +
+                                       "]をクリップボードにコピーしました");
 }
 
 void TForm1::LabelCurrentVersionClick() {
   const std::string caption = LabelCurrentVersion.Caption();
   Services.Operator.SetClipboardText(caption);
-  LabelClipboardCopyMessage.SetCaption("現バージョン[" + caption + "]をクリップボードにコピーしました");
+  LabelClipboardCopyMessage.SetCaption("現バージョン[" + caption +
+                                       "]をクリップボードにコピーしました");
 }
 
 void TForm1::WriteLog(const std::string& text, int direction) {
   const LocalTime t = Services.Clock.Now();
   const char* marker = direction == 0 ? "<<" : direction == 1 ? ">>" : "  ";
+  // The log shows a text up to its first NUL byte, as a text control does (a
+  // sent binary packet shows its keyword and the bytes before its first zero).
+  const std::string_view shown(text.data(), std::min(text.size(), text.find('\0')));
   Memo1.Add(Format("%02d/%02d/%02d %02d:%02d:%02d %03d,", t.year % 100, t.month, t.day, t.hour,
                    t.minute, t.second, t.millisecond) +
-            marker + TrimRight(text));
+            marker + TrimRight(shown));
 }
 
-void TForm1::LogNote(const std::string& text) { WriteLog(text, -1); }
+void TForm1::LogNote(const std::string& text) {
+  WriteLog(text, -1);
+}
 
 void TForm1::UpdateMenus(bool allow_open) {
   OpenFile.SetEnabled(allow_open);

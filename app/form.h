@@ -144,19 +144,19 @@ class TForm1 {
   bool TickInProgress = false;
 
   // ---- Identification and compatibility ------------------------------------
-  void SetClock();         // 2
-  void ClockReply();       // 3
-  void VersionReply();     // 4
-  void SerialReply();      // 41
-  void KindReply();        // 39
-  void DetailReply();      // 40
-  void LanguageReply();    // 50
-  void PostCheckBegin();   // 36
-  void PostKindReply();    // 37
-  void PostDetailBegin();  // 48
-  void PostDetailReply();  // 38
+  void SetClock();           // 2
+  void ClockReply();         // 3
+  void VersionReply();       // 4
+  void SerialReply();        // 41
+  void KindReply();          // 39
+  void DetailReply();        // 40
+  void LanguageReply();      // 50
+  void PostCheckBegin();     // 36
+  void PostKindReply();      // 37
+  void PostDetailBegin();    // 48
+  void PostDetailReply();    // 38
   void PostLanguageReply();  // 49
-  void Finished();         // 45
+  void Finished();           // 45
   static bool IsSerialRangeModel(const std::string& model);
   bool CheckSerialRange();
   void ConfirmUpdate();
@@ -183,11 +183,11 @@ class TForm1 {
   std::int32_t DownloadPacketIndex = 0;
 
   // ---- Verify, backup, install and digest check ----------------------------
-  void VerifyBegin();      // 10
-  void VerifyReply();      // 12
-  void BackupReply();      // 13
-  void DigestReply();      // 20
-  void RequeryVersion();   // 16
+  void VerifyBegin();     // 10
+  void VerifyReply();     // 12
+  void BackupReply();     // 13
+  void DigestReply();     // 20
+  void RequeryVersion();  // 16
   void SendUpdateCommand();
 
   // ---- Device information file and serial number ---------------------------
@@ -216,6 +216,11 @@ class TForm1 {
   // ---- Services --------------------------------------------------------------
   FormServices Services;
   IFormView* View = nullptr;
+
+ private:
+  void QueueResponseTick();
+  // Calls posted to the loop check it: the form may be gone when they run.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 // A 32-bit value as the four bytes of a command line, least significant first.

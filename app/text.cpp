@@ -23,7 +23,9 @@ std::string RemoveAll(std::string_view text, std::string_view what) {
   return out;
 }
 
-static bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
+static bool IsBlankOrControl(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
 
 std::string TrimRight(std::string_view text) {
   std::size_t end = text.size();
@@ -41,7 +43,9 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-std::string_view Left(std::string_view text, std::size_t n) { return text.substr(0, n); }
+std::string_view Left(std::string_view text, std::size_t n) {
+  return text.substr(0, n);
+}
 
 std::string Mid(std::string_view text, std::size_t from, std::size_t count) {
   if (from < 1 || from > text.size()) return {};

@@ -23,6 +23,9 @@ class TTimer {
   bool HasHandler() const { return static_cast<bool>(on_timer_); }
   void SetOnTimer(std::function<void()> handler);
   void ClearOnTimer() { SetOnTimer(nullptr); }
+  // One tick now, as the platform timer would give it: runs the handler only
+  // while the timer runs (enabled, an interval, a handler attached).
+  void FireNow() { Fire(); }
 
   // Free for the owner; the sequencer keeps its last logged state here.
   int Tag = 0;

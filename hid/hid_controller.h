@@ -4,6 +4,7 @@
 // and hands devices out (claim) and takes them back (release).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,8 +28,13 @@ class THidDeviceController {
 
   // Scan and compare; raises EControllerError when a device cannot be built.
   void DeviceChange();
-  // The change notification as the OS delivers it, with its parameter.
+  // The change notification as the OS delivers it, with its parameter (-1
+  // forces OnDeviceChange). A notification that arrives while one is handled
+  // is dropped.
   void Notify(long parameter);
+  // Errors of notifications that come from the message loop go here (the
+  // application's error handler).
+  std::function<void(const std::string&)> ErrorHandler;
 
   bool ClaimByIds(int vendor_id, int product_id, THidDevice*& device);
   bool ClaimByIndex(int index, bool allowed, THidDevice*& device);
@@ -64,12 +70,15 @@ class THidDeviceController {
  private:
   friend class THidDevice;
   std::vector<std::unique_ptr<THidDevice>> ScanInterfaces();
+  void NotifyGuarded(long parameter);
+  bool Listed(const THidDevice* device) const;
   void Remove(THidDevice* device);  // takes a destroyed device out of the list
   void Replace(THidDevice* old_device, THidDevice* fresh);
 
   IEventLoop& loop_;
   IHidBackend& backend_;
   std::shared_ptr<TSynchronizer> sync_;
+  std::shared_ptr<bool> alive_;  // posted calls check it: the controller may be gone
   std::unique_ptr<IWatch> watch_;
   std::vector<THidDevice*> list_;  // owned
   bool destroying_ = false;

@@ -4,8 +4,10 @@
 // hands each input report to the GUI thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -115,6 +117,7 @@ class THidDevice {
   friend class THidDeviceController;
 
   std::unique_ptr<IHidHandle> OpenShared();
+  std::shared_ptr<IHidHandle> ReadHandle();
 
   std::unique_ptr<THidPnPInfo> pnp_;
   THidDeviceController* controller_;
@@ -125,12 +128,14 @@ class THidDevice {
   bool in_notification_ = false;
   bool read_write_access_ = false;
   std::unique_ptr<IHidHandle> info_handle_;
-  std::unique_ptr<IHidHandle> read_handle_;
+  // Opened and used by the read thread, closed by the GUI thread.
+  std::mutex read_mutex_;
+  std::shared_ptr<IHidHandle> read_handle_;
   HidAttributes attributes_;
   bool have_caps_ = false;
   HidCaps caps_;
   std::u16string product_text_;
-  unsigned wait_slice_ = 100;
+  std::atomic<unsigned> wait_slice_{100};
   THidDataEvent data_handler_;
   std::unique_ptr<THidDeviceReadThread> read_thread_;
 };

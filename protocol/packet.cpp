@@ -48,7 +48,9 @@ std::string PacketReader::Text(std::size_t offset, std::size_t max_length) const
   return out;
 }
 
-PacketWriter& PacketWriter::Keyword(std::string_view keyword) { return Bytes(keyword); }
+PacketWriter& PacketWriter::Keyword(std::string_view keyword) {
+  return Bytes(keyword);
+}
 
 PacketWriter& PacketWriter::U8(std::uint8_t value) {
   data_ += static_cast<char>(value);

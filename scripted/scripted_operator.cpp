@@ -4,11 +4,16 @@ namespace mvx {
 
 const char* ScriptedOperator::IconName(MsgIcon icon) {
   switch (icon) {
-    case MsgIcon::Information: return "information";
-    case MsgIcon::Warning: return "warning";
-    case MsgIcon::Error: return "error";
-    case MsgIcon::Question: return "question";
-    case MsgIcon::None: break;
+    case MsgIcon::Information:
+      return "information";
+    case MsgIcon::Warning:
+      return "warning";
+    case MsgIcon::Error:
+      return "error";
+    case MsgIcon::Question:
+      return "question";
+    case MsgIcon::None:
+      break;
   }
   return "none";
 }
@@ -35,10 +40,14 @@ static MsgAnswer ParseAnswer(const std::string& answer, MsgButtons buttons) {
 
 static const char* AnswerName(MsgAnswer a) {
   switch (a) {
-    case MsgAnswer::Ok: return "OK";
-    case MsgAnswer::Cancel: return "Cancel";
-    case MsgAnswer::Yes: return "Yes";
-    case MsgAnswer::No: return "No";
+    case MsgAnswer::Ok:
+      return "OK";
+    case MsgAnswer::Cancel:
+      return "Cancel";
+    case MsgAnswer::Yes:
+      return "Yes";
+    case MsgAnswer::No:
+      return "No";
   }
   return "?";
 }

@@ -96,13 +96,12 @@ std::unique_ptr<IWatch> VirtualLoop::WatchFd(int, std::function<void()>) {
 }
 
 LocalTime VirtualLoop::Now() {
-  const long long start_ms =
-      (DaysFromCivil(Start.year, static_cast<unsigned>(Start.month),
-                     static_cast<unsigned>(Start.day)) *
-           86400LL +
-       Start.hour * 3600LL + Start.minute * 60LL + Start.second) *
-          1000LL +
-      Start.millisecond;
+  const long long start_ms = (DaysFromCivil(Start.year, static_cast<unsigned>(Start.month),
+                                            static_cast<unsigned>(Start.day)) *
+                                  86400LL +
+                              Start.hour * 3600LL + Start.minute * 60LL + Start.second) *
+                                 1000LL +
+                             Start.millisecond;
   const long long ms = start_ms + static_cast<long long>(now_ms_);
   const long long days = (ms >= 0 ? ms : ms - 86399999) / 86400000;
   const long long in_day = ms - days * 86400000;
@@ -115,7 +114,9 @@ LocalTime VirtualLoop::Now() {
   return t;
 }
 
-void VirtualLoop::Sleep(unsigned ms) { now_ms_ += ms; }
+void VirtualLoop::Sleep(unsigned ms) {
+  now_ms_ += ms;
+}
 
 void VirtualLoop::At(std::uint64_t ms, std::function<void()> call) {
   agenda_.emplace(std::make_pair(ms, sequence_++), std::move(call));

@@ -1,0 +1,208 @@
+// The command channel: choosing the Merovox device, reacting to device
+// changes, sending command lines as output reports and turning input reports
+// into responses.
+#include <cstring>
+
+#include "app/form.h"
+#include "app/text.h"
+#include "hid/accepted_devices.h"
+#include "hid/hid_controller.h"
+#include "hid/hid_device.h"
+#include "protocol/packet.h"
+
+namespace mvx {
+namespace {
+
+// How a response line ends: kind 1 lines ("OK", "NG") with CR LF, kind 2 lines
+// (the device's job and boot reports) with LF; kind 0 has no terminator.
+struct ResponseKind {
+  int kind;
+  std::string_view terminator;
+};
+
+ResponseKind ClassifyResponse(std::string_view text) {
+  if (text.find("OK") != std::string_view::npos) return {1, "\r\n"};
+  if (text.find("NG") != std::string_view::npos) return {1, "\r\n"};
+  if (text.find("filecmd") != std::string_view::npos) return {2, "\n"};
+  if (text.find("act_finfo") != std::string_view::npos) return {2, "\n"};
+  if (text.find("--boot") != std::string_view::npos) return {2, "\n"};
+  return {0, ""};
+}
+
+// The product string as UTF-8 (surrogate pairs joined; a lone surrogate
+// becomes U+FFFD).
+std::string ProductTextUtf8(std::u16string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    std::uint32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string HexDump(std::string_view bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size() * 3);
+  for (unsigned char c : bytes) {
+    if (!out.empty()) out += ',';
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
+std::string Printable(std::string_view bytes) {
+  std::string out(bytes);
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '_';
+  return out;
+}
+
+}  // namespace
+
+std::string PackInt32(std::int32_t value) {
+  const auto v = static_cast<std::uint32_t>(value);
+  std::string out(4, '\0');
+  for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+  return out;
+}
+
+void TForm1::SelectDevice() {
+  DeviceReady = false;
+  if (CurrentDevice != nullptr) return;
+  for (const AcceptedDevice& pair : kAcceptedDevices) {
+    THidDevice* device = nullptr;
+    if (HidCtrl1->ClaimByIds(pair.VendorID, pair.ProductID, device)) {
+      CurrentDevice = device;
+      DeviceReady = true;
+      return;
+    }
+  }
+}
+
+void TForm1::CloseDevice() {
+  HidCtrl1->Release(CurrentDevice);
+  DeviceReady = false;
+}
+
+void TForm1::SendCommand(const std::string& command) {
+  if (ToUpperAscii(Left(command, 8)) == "FILEINFO") {
+    const std::string name = Mid(command, 9, 46);
+    if (name.empty()) {
+      WriteLog("Error : Filename is not specified.", 1);
+      return;
+    }
+    WriteCommand("FINS" + name);
+    return;
+  }
+  WriteCommand(command);
+}
+
+bool TForm1::WriteCommand(const std::string& command) {
+  WriteLog(command, 1);
+  OutputBuffer.fill(0);
+  std::memcpy(OutputBuffer.data() + 1, command.data(),
+              std::min(command.size(), OutputBuffer.size() - 1));
+  if (CurrentDevice == nullptr) return false;
+  ResponseReceived = false;
+  HidCaps caps;
+  CurrentDevice->QueryCapabilities(caps);
+  // Exactly the device's output report length; never more than the buffer.
+  const std::size_t length =
+      std::min<std::size_t>(caps.OutputReportByteLength, OutputBuffer.size());
+  std::size_t written = 0;
+  if (CurrentDevice->WriteReport(OutputBuffer.data(), length, written)) {
+    CurrentDevice->CloseInfoHandle();
+    return true;
+  }
+  const std::uint32_t code = CurrentDevice->LastError();
+  LogNote("WRITE1_ERROR," + Format("%s (%X)", CurrentDevice->ErrorMessage(code).c_str(), code));
+  return false;
+}
+
+void TForm1::HidCtrl1DeviceChange(void* /*sender*/) {
+  // Another HID device came or went while the held device stays: the run goes
+  // on untouched.
+  if (CurrentDevice != nullptr && CurrentDevice->Present()) {
+    LogNote("device change.");
+    return;
+  }
+  LabelCurrentVersion.SetCaption("------");
+  LabelModelName.SetCaption("-----");
+  LabelSerialNumber.SetCaption("------------");
+  LabelClipboardCopyMessage.SetCaption("");
+  LabelVersionupStatus.SetCaption("");
+  LabelFormatStatus.SetCaption("");
+  FormatAttempts = 0;
+  FormatAllowed = false;
+  LogNote("device change.");
+
+  if (CurrentDevice != nullptr) {  // held and no longer present: disconnect
+    HidCtrl1->Release(CurrentDevice);
+    Timer1.SetEnabled(false);
+    LogNote("Disconnect device.");
+    return;
+  }
+
+  SelectDevice();
+  if (DeviceReady) {
+    LogNote("Connect device : " + ProductTextUtf8(CurrentDevice->GetProductText()));
+    if (!PackagePath.empty()) Timer1.SetEnabled(true);
+    if (SequencerState == 14) {
+      SequencerState = 16;
+      Timer2.SetEnabled(false);
+    } else {
+      Memo1.Clear();
+      SequencerState = 2;
+    }
+  } else if (SequencerState == 99) {
+    SequencerState = 1;
+    ProgressBar1.SetPosition(0);
+    if (!PackagePath.empty()) Label1.SetCaption(kCradlePrompt);
+  }
+}
+
+void TForm1::HidCtrl1DeviceData(THidDevice* /*dev*/, std::uint8_t /*report_id*/,
+                                const std::uint8_t* data, std::uint16_t size) {
+  const std::string_view report(reinterpret_cast<const char*>(data), size);
+  std::size_t length = report.size();
+  std::size_t drop = 0;
+  // A device packet is binary: it is taken whole, never cut at bytes that
+  // happen to look like a terminator or a keyword.
+  if (!protocol::IsDevicePacket(report)) {
+    const ResponseKind kind = ClassifyResponse(report);
+    if (kind.kind != 0) {
+      const std::size_t at = report.find(kind.terminator);
+      if (at != std::string_view::npos) length = at + kind.terminator.size();
+      drop = kind.terminator.size();
+    }
+  }
+  const std::string_view line = report.substr(0, length);
+  ResponseText.assign(line.substr(0, line.size() >= drop ? line.size() - drop : 0));
+  ResponseReceived = true;
+  WriteLog(HexDump(line) + "-" + Printable(ResponseText), 0);
+}
+
+}  // namespace mvx

@@ -1,0 +1,207 @@
+#include "hid/hid_controller.h"
+
+#include <algorithm>
+
+#include "hid/hid_device.h"
+#include "hid/synchronizer.h"
+
+namespace mvx {
+
+THidDeviceController::THidDeviceController(IEventLoop& loop, IHidBackend& backend)
+    : loop_(loop),
+      backend_(backend),
+      sync_(std::make_shared<TSynchronizer>(loop)),
+      alive_(std::make_shared<bool>(true)) {
+  if (!backend_.Available()) return;
+  std::weak_ptr<bool> alive = alive_;
+  watch_ = backend_.WatchChanges(loop_, [this, alive] {
+    if (alive.lock()) NotifyGuarded(0);
+  });
+  // The first scan runs when the loop first delivers this, after the owner is
+  // fully built, and always ends in OnDeviceChange.
+  loop_.Post([this, alive] {
+    if (alive.lock()) NotifyGuarded(-1);
+  });
+}
+
+THidDeviceController::~THidDeviceController() {
+  destroying_ = true;
+  alive_.reset();
+  on_device_change_ = nullptr;
+  on_device_unplug_ = nullptr;
+  OnEnumerate = nullptr;
+  watch_.reset();
+  std::vector<THidDevice*> devices;
+  devices.swap(list_);
+  for (THidDevice* device : devices) {
+    device->controller_ = nullptr;
+    if (device->Claimed())
+      device->MarkUnplugged();  // its holder destroys it
+    else
+      delete device;
+  }
+}
+
+void THidDeviceController::NotifyGuarded(long parameter) {
+  try {
+    Notify(parameter);
+  } catch (const std::exception& e) {
+    if (ErrorHandler) ErrorHandler(e.what());
+  }
+}
+
+void THidDeviceController::Notify(long parameter) {
+  if (destroying_ || in_change_) return;
+  last_parameter_ = parameter;
+  in_change_ = true;
+  try {
+    DeviceChange();
+  } catch (...) {
+    in_change_ = false;
+    throw;
+  }
+  in_change_ = false;
+}
+
+std::vector<std::unique_ptr<THidDevice>> THidDeviceController::ScanInterfaces() {
+  std::vector<std::unique_ptr<THidDevice>> found;
+  if (!backend_.Available()) return found;
+  for (const HidInterfaceInfo& info : backend_.Enumerate())
+    found.push_back(std::make_unique<THidDevice>(THidPnPInfo::FromInterface(info), this));
+  return found;
+}
+
+bool THidDeviceController::Listed(const THidDevice* device) const {
+  return std::find(list_.begin(), list_.end(), device) != list_.end();
+}
+
+void THidDeviceController::DeviceChange() {
+  bool changed = last_parameter_ == -1;
+  std::vector<std::unique_ptr<THidDevice>> fresh = ScanInterfaces();
+  auto found_again = [&](const THidDevice* device) {
+    return std::any_of(fresh.begin(), fresh.end(), [&](const auto& f) {
+      return f->PnPInfo().Instance == device->PnPInfo().Instance;
+    });
+  };
+
+  // Removal, last entry first. Handlers may release devices meanwhile, so
+  // work on a snapshot and skip what has left the list.
+  const std::vector<THidDevice*> snapshot = list_;
+  for (auto it = snapshot.rbegin(); it != snapshot.rend(); ++it) {
+    THidDevice* device = *it;
+    if (!Listed(device)) continue;
+    if (device->Present() && found_again(device)) continue;
+    device->MarkUnplugged();
+    if (OnRemoval) {
+      device->in_notification_ = true;
+      OnRemoval(device);
+      if (Listed(device)) device->in_notification_ = false;
+    }
+    if (Listed(device) && !device->Claimed()) {
+      Remove(device);
+      device->controller_ = nullptr;
+      delete device;
+    }
+    changed = true;
+  }
+
+  // Duplicates of listed, present devices are dropped; the rest arrive.
+  for (auto& device : fresh) {
+    const bool duplicate = std::any_of(list_.begin(), list_.end(), [&](const THidDevice* d) {
+      return d->Present() && d->PnPInfo().Instance == device->PnPInfo().Instance;
+    });
+    if (duplicate) {
+      device->controller_ = nullptr;
+      device.reset();
+      continue;
+    }
+    THidDevice* arrived = device.release();
+    list_.push_back(arrived);
+    changed = true;
+    if (OnArrival) {
+      arrived->in_notification_ = true;
+      OnArrival(arrived);
+      if (Listed(arrived)) arrived->in_notification_ = false;
+    }
+  }
+
+  if (changed && on_device_change_) on_device_change_(this);
+}
+
+bool THidDeviceController::ClaimByIds(int vendor_id, int product_id, THidDevice*& device) {
+  device = nullptr;
+  for (int i = 0; i < Count(); ++i) {
+    const THidDevice* d = list_[static_cast<std::size_t>(i)];
+    const bool eligible =
+        d->VendorID() == static_cast<std::uint16_t>(vendor_id) &&
+        (product_id == -1 || d->ProductID() == static_cast<std::uint16_t>(product_id));
+    if (ClaimByIndex(i, eligible, device)) return true;
+  }
+  return false;
+}
+
+bool THidDeviceController::ClaimByIndex(int index, bool allowed, THidDevice*& device) {
+  if (!allowed || index < 0 || index >= Count()) return false;
+  THidDevice* d = list_[static_cast<std::size_t>(index)];
+  if (d->Claimed()) return false;
+  device = d;
+  d->claimed_ = true;
+  d->StartReading();
+  return true;
+}
+
+void THidDeviceController::Release(THidDevice*& device) {
+  if (device == nullptr) return;
+  device->StopReading();
+  device->CloseInfoHandle();
+  device->CloseReadHandle();
+  if (device->Present())
+    device->claimed_ = false;
+  else
+    delete device;  // its destruction takes it out of the list
+  device = nullptr;
+}
+
+void THidDeviceController::SetDevThreadSleepTime(int ms) {
+  if (ms == dev_thread_sleep_time_) return;
+  for (THidDevice* d : list_)
+    if (static_cast<int>(d->WaitSlice()) == dev_thread_sleep_time_) d->SetWaitSlice(ms);
+  dev_thread_sleep_time_ = ms;
+}
+
+void THidDeviceController::SetOnDeviceChange(TNotifyEvent handler) {
+  if (handler == on_device_change_) return;
+  on_device_change_ = std::move(handler);
+  if (!Loading) DeviceChange();
+}
+
+void THidDeviceController::SetOnDeviceData(THidDataEvent handler) {
+  if (handler == on_device_data_) return;
+  for (THidDevice* d : list_)
+    if (d->DataHandler() == on_device_data_) d->SetDataHandler(handler);
+  on_device_data_ = std::move(handler);
+}
+
+void THidDeviceController::SetOnDeviceDataError(THidDataErrorEvent handler) {
+  if (handler == on_device_data_error_) return;
+  for (THidDevice* d : list_)
+    if (d->DataErrorHandler == on_device_data_error_) d->DataErrorHandler = handler;
+  on_device_data_error_ = std::move(handler);
+}
+
+void THidDeviceController::SetOnDeviceUnplug(THidPlugEvent handler) {
+  if (handler == on_device_unplug_) return;
+  for (THidDevice* d : list_)
+    if (d->UnplugHandler == on_device_unplug_) d->UnplugHandler = handler;
+  on_device_unplug_ = std::move(handler);
+}
+
+void THidDeviceController::Remove(THidDevice* device) {
+  list_.erase(std::remove(list_.begin(), list_.end(), device), list_.end());
+}
+
+void THidDeviceController::Replace(THidDevice* old_device, THidDevice* fresh) {
+  std::replace(list_.begin(), list_.end(), old_device, fresh);
+}
+
+}  // namespace mvx

@@ -1,0 +1,120 @@
+#include "hid/read_thread.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "hid/hid_device.h"
+#include "hid/synchronizer.h"
+
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
+namespace mvx {
+
+TCustomThread::~TCustomThread() {
+  Join();
+}
+
+std::string TCustomThread::DisplayName() const {
+  if (thread_name_.empty()) return ClassName();
+  return thread_name_ + " {" + ClassName() + "}";
+}
+
+void TCustomThread::NameThreadForDebugging(const std::string& name, long thread_id) {
+#if defined(__linux__)
+  // Linux keeps at most 15 characters of a thread name: keep the distinctive
+  // part ("THidDeviceReadThread" becomes "THidDevReadThrd").
+  std::string shortened = name;
+  if (shortened == "THidDeviceReadThread") shortened = "THidDevReadThrd";
+  if (shortened.size() > 15) shortened.resize(15);
+  if (thread_id == -1) pthread_setname_np(pthread_self(), shortened.c_str());
+#else
+  (void)name;
+  (void)thread_id;
+#endif
+}
+
+void TCustomThread::Start() {
+  thread_ = std::thread([this] {
+    try {
+      Execute();
+    } catch (...) {
+    }
+    finished_ = true;
+    Finishing();
+  });
+}
+
+void TCustomThread::Terminate() {
+  {
+    std::lock_guard<std::mutex> lock(sleep_mutex_);
+    terminated_ = true;
+  }
+  sleep_cv_.notify_all();
+}
+
+void TCustomThread::SleepUnlessTerminated(unsigned ms) {
+  std::unique_lock<std::mutex> lock(sleep_mutex_);
+  sleep_cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return terminated_.load(); });
+}
+
+void TCustomThread::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+THidDeviceReadThread::THidDeviceReadThread(THidDevice* device) : device_(device) {
+  HidCaps caps;
+  device_->QueryCapabilities(caps);
+  report_.resize(caps.InputReportByteLength);
+  Start();
+}
+
+THidDeviceReadThread::~THidDeviceReadThread() {
+  Terminate();
+  device_->InterruptRead();
+  Join();
+}
+
+void THidDeviceReadThread::Finishing() {
+  device_->Synchronizer().Wake();
+}
+
+void THidDeviceReadThread::Execute() {
+  NameThreadForDebugging(DisplayName());
+  TSynchronizer& sync = device_->Synchronizer();
+  // Whether the last read came back (WAIT_IO_COMPLETION): if not when the loop
+  // ends, a read is still outstanding and is cancelled.
+  bool read_completed = true;
+  while (!Terminated()) {
+    read_completed = true;
+    std::fill(report_.begin(), report_.end(), 0);
+    if (!device_->BeginRead(report_.data(), report_.size())) {
+      last_error_ = device_->LastError();
+      sync.Synchronize([this] {
+        if (device_->DataErrorHandler) device_->DataErrorHandler(device_, last_error_);
+      });
+      SleepUnlessTerminated(device_->WaitSlice());
+      continue;
+    }
+    read_completed = false;
+    while (!Terminated()) {
+      if (device_->WaitRead(device_->WaitSlice())) {
+        read_completed = true;
+        break;
+      }
+    }
+    if (Terminated()) break;
+    num_bytes_read_ = static_cast<std::uint32_t>(std::min(device_->FinishRead(), report_.size()));
+    if (num_bytes_read_ > 0) {
+      const auto size = static_cast<std::uint16_t>(num_bytes_read_ - 1);
+      sync.Synchronize([this, size] {
+        const THidDataEvent& handler = device_->DataHandler();
+        if (handler) handler(device_, report_[0], report_.data() + 1, size);
+      });
+    }
+  }
+  if (!read_completed) device_->CancelPending();
+}
+
+}  // namespace mvx
