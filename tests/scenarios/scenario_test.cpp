@@ -171,3 +171,33 @@ TEST(Runner, SameScenarioSameTranscript) {
 
 }  // namespace
 }  // namespace mvx::scenario
+
+namespace mvx::scenario {
+namespace {
+
+// A device taken out right after it received a command: the answer on its
+// way is lost and the tool sees a disconnect.
+TEST(Runner, RemovalAtACommand) {
+  const Scenario s = ParseScenario(R"({
+    "package": {"version": "201040", "image_size": 100},
+    "devices": [{"name": "unit", "set_in_ms": 10}],
+    "events": [{"at_ms": 0, "do": "open"},
+               {"at_command": "GSER", "of": "unit", "do": "remove", "device": "unit"}],
+    "run_ms": 500
+  })",
+                                   "/tmp");
+  Runner runner(s, nullptr);
+  runner.Run();
+  const auto& lines = runner.Lines();
+  const auto sent = std::find(lines.begin(), lines.end(), "log >>GSER");
+  ASSERT_NE(sent, lines.end());
+  ASSERT_NE(sent + 1, lines.end());
+  EXPECT_EQ(*(sent + 1), "device unit removed");
+  EXPECT_NE(std::find(sent, lines.end(), "log   Disconnect device."), lines.end());
+  EXPECT_EQ(std::count_if(sent, lines.end(),
+                          [](const std::string& l) { return l.rfind("log <<", 0) == 0; }),
+            0);
+}
+
+}  // namespace
+}  // namespace mvx::scenario
