@@ -140,6 +140,9 @@ class TForm1 {
   void StopSequencer();
   void Timer2Timer();
 
+  // Set while a tick runs (its step may hold a modal box open).
+  bool TickInProgress = false;
+
   // ---- Identification and compatibility ------------------------------------
   void SetClock();           // 2
   void ClockReply();         // 3
