@@ -63,8 +63,11 @@ MainWindow::MainWindow(TForm1& form) : form_(form) {
   BuildMenu();
   BuildControls();
 
-  // The window is the strip plus the menu; nothing resizes it.
-  setFixedSize(kStripWidth, kStripHeight + menuBar()->sizeHint().height());
+  // The window is the strip plus the menu bar, which is as tall as a Windows
+  // menu bar (19 pixels) unless its font needs more; nothing resizes it.
+  const int menu_height = std::max(kMenuHeight, menuBar()->sizeHint().height());
+  menuBar()->setFixedHeight(menu_height);
+  setFixedSize(kStripWidth, kStripHeight + menu_height);
   CentreOnScreen();
 }
 
@@ -233,16 +236,22 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     form_.Guarded([this] { form_.FormDestroy(); });
   }
   event->accept();
+  if (OnClosed) OnClosed();
 }
 
-int RunMainWindow(QApplication& app, QtPlatform& platform, TForm1& form,
-                  const std::function<void(MainWindow&)>& on_shown) {
+int RunMainWindow(QApplication& app, QtPlatform& platform, TForm1& form, const RunHooks& hooks) {
+  // Only the main window ends the program. Left to Qt, the start-up warning
+  // box, closed while no window is shown yet, would count as the last window
+  // and end the program before it began.
+  app.setQuitOnLastWindowClosed(false);
   MainWindow window(form);
+  window.OnClosed = [&app] { app.quit(); };
   platform.SetWindow(&window);
   form.SetView(&platform);
+  if (hooks.built) hooks.built(window);
   form.Guarded([&form] { form.FormCreate(); });
   window.show();
-  if (on_shown) on_shown(window);
+  if (hooks.shown) hooks.shown(window);
   const int status = app.exec();
   form.SetView(nullptr);
   platform.SetWindow(nullptr);

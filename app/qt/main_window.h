@@ -19,6 +19,7 @@ class QtPlatform;
 
 inline constexpr int kStripWidth = 280;
 inline constexpr int kStripHeight = 111;
+inline constexpr int kMenuHeight = 19;
 
 // A label that reports a click: a press and a release inside it.
 class ClickLabel : public QLabel {
@@ -46,6 +47,9 @@ class MainWindow : public QMainWindow {
   // children beyond its edges.
   QWidget* Strip() const { return strip_; }
 
+  // Told once the window has closed (the form's FormDestroy has run).
+  std::function<void()> OnClosed;
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
@@ -63,10 +67,14 @@ class MainWindow : public QMainWindow {
   bool destroyed_ = false;
 };
 
+struct RunHooks {
+  std::function<void(MainWindow&)> built;  // the window exists, FormCreate has not run
+  std::function<void(MainWindow&)> shown;  // the window is on screen
+};
+
 // The program's run: builds the window, runs FormCreate before it is shown,
-// shows it, and runs the loop until it closes (which runs FormDestroy).
-// on_shown runs once the window is on screen.
+// shows it, and runs the loop until the window closes (which runs FormDestroy).
 int RunMainWindow(QApplication& app, QtPlatform& platform, TForm1& form,
-                  const std::function<void(MainWindow&)>& on_shown = {});
+                  const RunHooks& hooks = {});
 
 }  // namespace mvx
