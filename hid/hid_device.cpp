@@ -250,8 +250,10 @@ void THidDevice::SetDataHandler(THidDataEvent handler) {
 }
 
 void THidDevice::StartReading() {
-  if (data_handler_ && present_ && claimed_ && read_write_access_ && !read_thread_)
+  if (data_handler_ && present_ && claimed_ && read_write_access_ && !read_thread_) {
     read_thread_ = std::make_unique<THidDeviceReadThread>(this);
+    read_thread_->WaitUntilListening();
+  }
 }
 
 void THidDevice::StopReading() {

@@ -77,7 +77,21 @@ THidDeviceReadThread::~THidDeviceReadThread() {
 }
 
 void THidDeviceReadThread::Finishing() {
+  SetListening();
   device_->Synchronizer().Wake();
+}
+
+void THidDeviceReadThread::SetListening() {
+  {
+    std::lock_guard<std::mutex> lock(listening_mutex_);
+    listening_ = true;
+  }
+  listening_cv_.notify_all();
+}
+
+void THidDeviceReadThread::WaitUntilListening() {
+  std::unique_lock<std::mutex> lock(listening_mutex_);
+  listening_cv_.wait_for(lock, std::chrono::seconds(2), [this] { return listening_; });
 }
 
 void THidDeviceReadThread::Execute() {
@@ -89,7 +103,9 @@ void THidDeviceReadThread::Execute() {
   while (!Terminated()) {
     read_completed = true;
     std::fill(report_.begin(), report_.end(), 0);
-    if (!device_->BeginRead(report_.data(), report_.size())) {
+    const bool started = device_->BeginRead(report_.data(), report_.size());
+    SetListening();
+    if (!started) {
       last_error_ = device_->LastError();
       sync.Synchronize([this] {
         if (device_->DataErrorHandler) device_->DataErrorHandler(device_, last_error_);

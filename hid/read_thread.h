@@ -64,6 +64,9 @@ class THidDeviceReadThread : public TCustomThread {
   void Finishing() override;
 
   std::uint32_t NumBytesRead() const { return num_bytes_read_; }
+  // Returns once the thread has made its first read attempt (or ended), so a
+  // report the device sends right after the claim is not missed.
+  void WaitUntilListening();
 
  protected:
   void Execute() override;
@@ -71,7 +74,12 @@ class THidDeviceReadThread : public TCustomThread {
  private:
   THidDevice* device_;
   std::vector<std::uint8_t> report_;
+  void SetListening();
+
   std::atomic<std::uint32_t> num_bytes_read_{0};
+  std::mutex listening_mutex_;
+  std::condition_variable listening_cv_;
+  bool listening_ = false;
   std::uint32_t last_error_ = 0;
 };
 

@@ -7,6 +7,7 @@
 
 #include "app/form.h"
 #include "app/ini_profile.h"
+#include "hid/sim/sim_backend.h"
 #include "scripted/null_backend.h"
 #include "scripted/scripted_operator.h"
 #include "scripted/virtual_loop.h"
@@ -14,9 +15,16 @@
 namespace mvx {
 
 struct FormBench {
-  explicit FormBench(IHidBackend* backend = nullptr)
-      : Hid(backend != nullptr ? backend : &Null),
-        Form(FormServices{Operator, Loop, Loop, Settings, *Hid}) {}
+  enum class Devices { None, Simulated };
+
+  // With Devices::Simulated the window sees the simulated HID backend Sim
+  // (plug devices into it); otherwise no HID library at all.
+  explicit FormBench(Devices devices = Devices::None)
+      : Sim(devices == Devices::Simulated ? std::make_unique<SimBackend>(Loop) : nullptr),
+        Hid(Sim ? static_cast<IHidBackend*>(Sim.get()) : &Null),
+        Form(FormServices{Operator, Loop, Loop, Settings, *Hid}) {
+    if (Sim) Loop.Busy = [this] { return Sim->InFlight(); };
+  }
 
   // The sent command lines as the log shows them (">>" lines, time stamp cut).
   std::vector<std::string> SentLines() const { return LinesWithMarker(">>"); }
@@ -43,6 +51,7 @@ struct FormBench {
   ScriptedOperator Operator;
   IniProfile Settings;
   NullHidBackend Null;
+  std::unique_ptr<SimBackend> Sim;
   IHidBackend* Hid;
   TForm1 Form;
 
