@@ -88,6 +88,13 @@ class DemoOperator : public IOperator {
   bool headless_;
 };
 
+// Qt's offscreen platform says on every fixed-size window that it cannot pass
+// size hints on; that is no news to whoever watches the demo's log.
+void QuietOffscreenNotes(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type == QtWarningMsg && text.contains(QStringLiteral("propagateSizeHints"))) return;
+  std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, text).toLocal8Bit().constData());
+}
+
 bool Headless() {
   const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
   if (platform == "offscreen" || platform == "minimal") return true;
@@ -128,6 +135,7 @@ int Run(int argc, char** argv) {
   const bool headless = Headless();
   if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (headless) qInstallMessageHandler(QuietOffscreenNotes);
   int qt_argc = 1;
   QApplication app(qt_argc, argv);
 
