@@ -21,9 +21,11 @@ namespace {
 
 QFont WindowFont(int pixel_size) {
   // Tahoma where it is installed; the Japanese texts need a font with
-  // Japanese glyphs, which VL Gothic (fonts-vlgothic) provides.
+  // Japanese glyphs, which fonts-vlgothic provides (VL PGothic is its
+  // proportional face, closer to Tahoma than the fixed-pitch VL Gothic).
   QFont font;
-  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("VL Gothic")});
+  font.setFamilies(
+      {QStringLiteral("Tahoma"), QStringLiteral("VL PGothic"), QStringLiteral("VL Gothic")});
   font.setPixelSize(pixel_size);
   return font;
 }
