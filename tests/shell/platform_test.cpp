@@ -7,7 +7,6 @@
 
 #include <QAbstractButton>
 #include <QClipboard>
-#include <QDateTime>
 #include <QTimer>
 #include <QThread>
 #include <atomic>
@@ -128,16 +127,6 @@ TEST_F(PlatformTest, ClipboardHoldsTheLastText) {
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("------------"));
   platform.SetClipboardText("現バージョン");
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("現バージョン"));
-}
-
-TEST_F(PlatformTest, ClockIsLocalTime) {
-  const QDateTime before = QDateTime::currentDateTime();
-  const LocalTime now = platform.Now();
-  const QDateTime shown(QDate(now.year, now.month, now.day),
-                        QTime(now.hour, now.minute, now.second, now.millisecond));
-  EXPECT_GE(shown.msecsTo(QDateTime::currentDateTime()), 0);
-  EXPECT_LE(before.msecsTo(shown), 1000);
-  EXPECT_GE(before.msecsTo(shown), 0);
 }
 
 TEST_F(PlatformTest, PostedCallsRunInOrderOnTheGuiThread) {
