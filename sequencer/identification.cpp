@@ -194,7 +194,10 @@ void TForm1::BeginTransfer() {
     SequencerState = state::DownloadBegin;
     return;
   }
-  SendCommand("FILEINFO " + PackageFileName);
+  // The device takes single-byte (code page 932) file names.
+  std::string name;
+  if (!DeviceFileName(name)) return;
+  SendCommand("FILEINFO " + name);
   SequencerState = state::FileInfoReply;
 }
 

@@ -7,10 +7,8 @@
 namespace mvx {
 namespace {
 
-// The file-operation steps live in deviceops/. Until they are linked in, their
-// states have no step here and the machine waits in them; once they are, this
-// becomes &TForm1::step.
-#define MVX_DEVICEOPS_STEP(step) nullptr
+// The file-operation steps live in deviceops/.
+#define MVX_DEVICEOPS_STEP(step) &TForm1::step
 
 #define MVX_STATE_ROW(number, name, step) StateRow{number, #name, step},
 constexpr std::array kStates{MVX_SEQUENCER_STATES(MVX_STATE_ROW)};
