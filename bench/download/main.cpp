@@ -1,5 +1,6 @@
 // Downloads a 16 MiB image to the emulated Merovox through the simulated HID
-// backend, the tool's real main window core and Qt's event loop: once with the
+// backend, the tool's real main window core and the Qt shell's event loop
+// (offscreen; the operator's answers are scripted): once with the
 // device answering each packet at once and once 250 us after it arrived. After
 // each download the device installs and stays away while the tool waits in
 // state 14 with Timer1 running, and the benchmark measures what that waiting
@@ -12,7 +13,7 @@
 // a core.
 #include <sys/resource.h>
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -24,8 +25,8 @@
 
 #include "app/form.h"
 #include "app/ini_profile.h"
+#include "app/qt/qt_platform.h"
 #include "bench/download/answer_scheduler.h"
-#include "bench/download/qt_loop.h"
 #include "emulator/merovox_device.h"
 #include "emulator/sim_merovox.h"
 #include "hid/sim/sim_backend.h"
@@ -77,6 +78,28 @@ std::string MakePackage(std::uint64_t bytes) {
   return path;
 }
 
+// The shell's loop, counting the timer events it delivers, so the benchmark
+// can tell how often the tool wakes while it waits.
+class CountingLoop : public IEventLoop {
+ public:
+  explicit CountingLoop(IEventLoop& inner) : inner_(inner) {}
+  std::unique_ptr<ITimerSource> CreateTimer(std::function<void()> on_fire) override {
+    return inner_.CreateTimer([this, on_fire = std::move(on_fire)] {
+      ++events_;
+      on_fire();
+    });
+  }
+  void Post(std::function<void()> call) override { inner_.Post(std::move(call)); }
+  std::unique_ptr<IWatch> WatchFd(int fd, std::function<void()> on_ready) override {
+    return inner_.WatchFd(fd, std::move(on_ready));
+  }
+  std::uint64_t TimerEvents() const { return events_; }
+
+ private:
+  IEventLoop& inner_;
+  std::uint64_t events_ = 0;  // GUI thread only
+};
+
 struct Figures {
   bool Downloaded = false;
   long Packets = 0;  // the start packet, the data packets and the end packet
@@ -92,9 +115,9 @@ struct Figures {
 };
 
 // One version-up up to the wait for the restarted device.
-Figures Run(QCoreApplication& app, const std::string& package, std::chrono::microseconds latency,
-            int window_s) {
-  bench::QtLoop loop;
+Figures Run(QApplication& app, QtPlatform& platform, const std::string& package,
+            std::chrono::microseconds latency, int window_s) {
+  CountingLoop loop(platform);
   bench::AnswerScheduler scheduler(latency);
   SimBackend sim(loop);
   emu::DeviceConfig config;
@@ -109,7 +132,7 @@ Figures Run(QCoreApplication& app, const std::string& package, std::chrono::micr
   ScriptedOperator op;
   op.Answers = {package, "OK", "OK"};  // the open dialog, "File Ver", the confirmation
   IniProfile settings;
-  TForm1 form(FormServices{op, loop, loop, settings, sim});
+  TForm1 form(FormServices{op, loop, platform, settings, sim});
 
   Figures f;
   Clock::time_point start, wait_start;
@@ -167,7 +190,7 @@ Figures Run(QCoreApplication& app, const std::string& package, std::chrono::micr
 
 // What a bare 1 ms precise timer with an empty handler costs on this machine:
 // the floor under any wait that keeps such a timer running.
-double BareTimerCpuPercent(QCoreApplication& app, int window_s, double& events_per_s) {
+double BareTimerCpuPercent(QApplication& app, int window_s, double& events_per_s) {
   QTimer tick, window;
   tick.setTimerType(Qt::PreciseTimer);
   window.setSingleShot(true);
@@ -239,7 +262,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: bench_download [MiB] [wait-window-seconds]\n");
     return 2;
   }
-  QCoreApplication app(argc, argv);
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QtPlatform platform;
   std::string folder = (fs::temp_directory_path() / "mvxtvup-bench-XXXXXX").string();
   if (!mkdtemp(folder.data())) {
     std::perror("mkdtemp");
@@ -254,7 +279,7 @@ int main(int argc, char** argv) {
     std::printf("download of a %ld MiB image (%llu bytes), simulated HID backend, Qt event loop\n",
                 mib, static_cast<unsigned long long>(bytes));
     for (const auto latency : {std::chrono::microseconds(0), std::chrono::microseconds(250)}) {
-      const Figures f = Run(app, package, latency, window_s);
+      const Figures f = Run(app, platform, package, latency, window_s);
       Report(latency.count() ? "slow device" : "fast device", latency, bytes, f);
       if (!f.Downloaded) status = 1;
     }
