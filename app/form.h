@@ -140,6 +140,9 @@ class TForm1 {
   void StopSequencer();
   void Timer2Timer();
 
+  // Set while a tick runs (its step may hold a modal box open).
+  bool TickInProgress = false;
+
   // ---- Identification and compatibility ------------------------------------
   void SetClock();           // 2
   void ClockReply();         // 3
@@ -178,6 +181,15 @@ class TForm1 {
   std::int32_t DownloadDataPackets = 0;
   std::int32_t DownloadPacketCount = 0;
   std::int32_t DownloadPacketIndex = 0;
+  // The image size the plan was made for; every packet is checked against it.
+  std::int64_t DownloadImageSize = 0;
+  // PackageFileName as the device reads it (code page 932). A name that has
+  // no such form (the package check refuses it) ends the run instead.
+  bool DeviceFileName(std::string& name);
+  // The image could not be read as planned: the run ends.
+  void AbortDownload();
+  // Up to length image bytes from offset; the count read, -1 on failure.
+  std::int64_t ReadImageBlock(std::int64_t offset, char* buffer, std::size_t length);
 
   // ---- Verify, backup, install and digest check ----------------------------
   void VerifyBegin();     // 10
@@ -200,6 +212,9 @@ class TForm1 {
   bool UploadEndReceived = false;
   std::string InfoSer, InfoPcb, InfoBat;
   std::string SetSerialCommand;
+  void RequestInfoUpload();
+  void SendUploadReply(std::int32_t code, std::int32_t status);
+  void UploadInformation();
 
   // ---- Device file-system format -------------------------------------------
   void FormatBegin();       // 44

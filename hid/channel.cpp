@@ -3,6 +3,7 @@
 // into responses.
 #include <cstring>
 
+#include "app/codepage.h"
 #include "app/form.h"
 #include "app/text.h"
 #include "hid/accepted_devices.h"
@@ -27,38 +28,6 @@ ResponseKind ClassifyResponse(std::string_view text) {
   if (text.find("act_finfo") != std::string_view::npos) return {2, "\n"};
   if (text.find("--boot") != std::string_view::npos) return {2, "\n"};
   return {0, ""};
-}
-
-// The product string as UTF-8 (surrogate pairs joined; a lone surrogate
-// becomes U+FFFD).
-std::string ProductTextUtf8(std::u16string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
 }
 
 std::string HexDump(std::string_view bytes) {
@@ -168,7 +137,7 @@ void TForm1::HidCtrl1DeviceChange(void* /*sender*/) {
 
   SelectDevice();
   if (DeviceReady) {
-    LogNote("Connect device : " + ProductTextUtf8(CurrentDevice->GetProductText()));
+    LogNote("Connect device : " + Utf16ToUtf8(CurrentDevice->GetProductText()));
     if (!PackagePath.empty()) Timer1.SetEnabled(true);
     if (SequencerState == 14) {
       SequencerState = 16;

@@ -1,51 +1,55 @@
-// The sequencer's tick, dispatch, abort and restart watchdog.
+// The tick, the dispatch, the abort and the restart watchdog.
 #include "app/form.h"
 #include "app/text.h"
+#include "sequencer/state_table.h"
 
 namespace mvx {
-
-void TForm1::Timer1Timer() {
-  // Detached while the step runs: no further tick may start, not even from the
-  // nested loop of a modal box that the step opens.
-  Timer1.ClearOnTimer();
-  try {
-    if (SequencerState != Timer1.Tag) {
-      LogNote(Format("%d status", SequencerState));
-      Timer1.Tag = SequencerState;
-    }
-    if (DeviceReady && !PackageCheckInProgress) DispatchStep();
-    UpdateMenus(DeviceReady && SequencerState == 1);
-  } catch (const std::exception& e) {
-    ShowError(e.what());
-  } catch (...) {
-    ShowError("Unknown error");
-  }
-  Timer1.SetOnTimer([this] { Timer1Timer(); });
-}
-
 namespace {
 
-using Step = void (TForm1::*)();
-
-// The steps by state; a state without a step waits.
-Step StepOf(int state) {
-  switch (state) {
-    case 99:
-      return &TForm1::CloseDevice;
-    default:
-      return nullptr;
-  }
+// Runs the step that the state table gives for a state; nothing for a state
+// without a step or outside the table.
+void RunStepOf(TForm1& form, int number) {
+  const StateRow* row = FindState(number);
+  if (row != nullptr && row->Step != nullptr) (form.*(row->Step))();
 }
 
 }  // namespace
 
+void TForm1::Timer1Timer() {
+  // A call that reaches the tick while another tick is still inside its step
+  // (through the nested loop of a box the step holds open) must neither run
+  // a step nor attach the handler the running tick has taken away.
+  if (TickInProgress) return;
+  TickInProgress = true;
+  // No further tick may start while this one runs, also not from the nested
+  // loop of a box that a step opens.
+  Timer1.ClearOnTimer();
+  struct Reattach {
+    TForm1& form;
+    ~Reattach() {
+      form.TickInProgress = false;
+      form.Timer1.SetOnTimer([f = &form] { f->Timer1Timer(); });
+    }
+  } reattach{*this};
+  Guarded([this] {
+    if (SequencerState != Timer1.Tag) {
+      LogNote(Format("%d status", SequencerState));
+      Timer1.Tag = SequencerState;
+    }
+    // A package whose check still has its dialogs open is not yet a package
+    // to install.
+    if (DeviceReady && !PackageCheckInProgress) DispatchStep();
+    UpdateMenus(DeviceReady ? SequencerState == state::Idle : false);
+  });
+}
+
 void TForm1::DispatchStep() {
-  if (Step step = StepOf(SequencerState)) (this->*step)();
+  RunStepOf(*this, SequencerState);
 }
 
 void TForm1::StopSequencer() {
   LogNote("Boot loader : Stopped");
-  SequencerState = 1;
+  SequencerState = state::Idle;
   DeviceReady = false;
   Timer1.SetEnabled(false);
   CloseDevice();
@@ -54,7 +58,10 @@ void TForm1::StopSequencer() {
 void TForm1::Timer2Timer() {
   Timer2.SetEnabled(false);
   if (!DeviceReady) SelectDevice();
-  if (Step step = StepOf(16)) (this->*step)();
+  // Whether or not a device came back, the version is asked for: without a
+  // device the line only reaches the log and the machine waits in the next
+  // state for a device change.
+  RunStepOf(*this, state::RequeryVersion);
 }
 
 }  // namespace mvx

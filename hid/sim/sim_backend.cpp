@@ -1,8 +1,8 @@
 #include "hid/sim/sim_backend.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +17,10 @@ namespace {
 
 // Like the OS's own last-error value: per thread, set by every failed call.
 thread_local std::uint32_t t_last_error = 0;
+
+// How long a report nobody is reading yet still counts as in flight: enough
+// for a read thread that was just started to open its handle and read.
+constexpr std::chrono::milliseconds kReaderStartGrace{500};
 
 bool Fail(std::uint32_t code) {
   t_last_error = code;
@@ -77,10 +81,15 @@ struct SimBackend::Device {
   std::string path;
   bool present = true;
   std::uint32_t write_error = 0;
-  std::deque<std::vector<std::uint8_t>> inputs;
+  struct Input {
+    std::vector<std::uint8_t> report;
+    std::chrono::steady_clock::time_point queued;
+  };
+  std::deque<Input> inputs;
   std::condition_variable input_cv;
   int open_handles = 0;
-  int holding = 0;  // handles whose completed read is being delivered
+  int holding = 0;        // handles whose completed read is being delivered
+  int pending_reads = 0;  // handles with a read outstanding
   int writes_seen = 0;
 };
 
@@ -130,7 +139,10 @@ class SimHandle : public IHidHandle {
   ~SimHandle() override {
     std::lock_guard<std::mutex> lock(state_->mutex);
     ReleaseHolding();
-    if (--device_->open_handles == 0) device_->inputs.clear();
+    SetPending(false);
+    --device_->open_handles;
+    // A reader that goes away takes the reports it has not read with it.
+    if (mode_ == HidOpenMode::ReadAsync) device_->inputs.clear();
   }
 
   bool GetAttributes(HidAttributes& attributes) override {
@@ -191,7 +203,7 @@ class SimHandle : public IHidHandle {
     if (mode_ == HidOpenMode::QueryOnly) return Fail(EBADF);
     if (!device_->present) return Fail(ENODEV);
     if (pending_) return Fail(EBUSY);
-    pending_ = true;
+    SetPending(true);
     completed_ = false;
     failed_ = false;
     transferred_ = 0;
@@ -213,17 +225,17 @@ class SimHandle : public IHidHandle {
     if (!pending_) return false;
     if (!d.present) {
       // The removal completes the outstanding read with an error.
-      pending_ = false;
+      SetPending(false);
       completed_ = true;
       failed_ = true;
       return true;
     }
     if (d.inputs.empty()) return false;
-    const std::vector<std::uint8_t>& report = d.inputs.front();
+    const std::vector<std::uint8_t>& report = d.inputs.front().report;
     const std::size_t n = std::min(report.size(), length_);
     if (n > 0) std::memcpy(buffer_, report.data(), n);
     d.inputs.pop_front();
-    pending_ = false;
+    SetPending(false);
     completed_ = true;
     transferred_ = n;
     holding_ = true;
@@ -243,7 +255,7 @@ class SimHandle : public IHidHandle {
   bool CancelRead() override {
     std::lock_guard<std::mutex> lock(state_->mutex);
     ReleaseHolding();
-    pending_ = false;
+    SetPending(false);
     return true;
   }
 
@@ -257,6 +269,12 @@ class SimHandle : public IHidHandle {
   }
 
  private:
+  void SetPending(bool pending) {
+    if (pending == pending_) return;
+    pending_ = pending;
+    device_->pending_reads += pending ? 1 : -1;
+  }
+
   void ReleaseHolding() {
     if (!holding_) return;
     holding_ = false;
@@ -323,7 +341,7 @@ void SimBackend::SendInput(int device_id, const std::uint8_t* data, std::size_t 
   if (!device || !device->present || device->open_handles == 0) return;
   std::vector<std::uint8_t> report(device->config.InputReportByteLength, 0);
   if (data != nullptr) std::memcpy(report.data(), data, std::min(length, report.size()));
-  device->inputs.push_back(std::move(report));
+  device->inputs.push_back({std::move(report), std::chrono::steady_clock::now()});
   device->input_cv.notify_all();
 }
 
@@ -338,10 +356,16 @@ void SimBackend::SetAvailable(bool available) {
 }
 
 bool SimBackend::InFlight() const {
+  const auto now = std::chrono::steady_clock::now();
   std::lock_guard<std::mutex> lock(state_->mutex);
   for (const auto& [id, device] : state_->devices) {
     if (!device->present) continue;
-    if (device->holding > 0 || !device->inputs.empty()) return true;
+    if (device->holding > 0) return true;
+    if (device->inputs.empty()) continue;
+    // Waiting reports are on their way while a read is outstanding, and for a
+    // grace time while the read thread that is to read them is starting.
+    if (device->pending_reads > 0 || now - device->inputs.front().queued < kReaderStartGrace)
+      return true;
   }
   return false;
 }
@@ -362,6 +386,12 @@ int SimBackend::OpenHandles(int device_id) const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   auto device = state_->Find(device_id);
   return device ? device->open_handles : 0;
+}
+
+int SimBackend::PendingReads(int device_id) const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  auto device = state_->Find(device_id);
+  return device ? device->pending_reads : 0;
 }
 
 int SimBackend::WritesSeen(int device_id) const {
@@ -434,18 +464,22 @@ std::string SimBackend::ErrorMessage(std::uint32_t code) {
 }
 
 void SimBackend::PostChange() {
+  // Only those watching when the change happened hear of it, as a broadcast
+  // reaches only the windows that exist when it is sent.
+  std::vector<std::shared_ptr<State::Watcher>> watchers;
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    watchers = state_->watchers;
+  }
+  if (watchers.empty()) return;
   std::weak_ptr<State> weak = state_;
-  loop_.Post([weak] {
+  loop_.Post([weak, watchers] {
     auto state = weak.lock();
     if (!state) return;
-    std::vector<std::shared_ptr<State::Watcher>> watchers;
-    {
-      std::lock_guard<std::mutex> lock(state->mutex);
-      watchers = state->watchers;
-    }
     for (const auto& watcher : watchers) {
       {
-        // A watch destroyed by an earlier watcher's handler is not called.
+        // A watch destroyed meanwhile (perhaps by an earlier watcher's
+        // handler) is not called.
         std::lock_guard<std::mutex> lock(state->mutex);
         if (!watcher->alive) continue;
       }

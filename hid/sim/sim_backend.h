@@ -38,10 +38,10 @@ struct SimDeviceConfig {
 // Error codes are errno values (ENODEV for an unplugged device, EACCES for an
 // exclusive one); ErrorMessage gives the system's text for them.
 //
-// Input reports wait in one queue per device while any handle on it is open;
-// closing the device's last handle discards what nobody read, and a report
-// sent while no handle is open is dropped, as the OS drops reports nobody
-// listens for.
+// Input reports wait in one queue per device. A report sent while no handle
+// on the device is open is dropped, as the OS drops reports nobody listens
+// for; closing a read handle (HidOpenMode::ReadAsync) discards what it left
+// unread, as a handle's input buffer goes with it.
 class SimBackend : public IHidBackend {
  public:
   // Change notifications are posted to loop.
@@ -50,8 +50,9 @@ class SimBackend : public IHidBackend {
   SimBackend(const SimBackend&) = delete;
   SimBackend& operator=(const SimBackend&) = delete;
 
-  // A new interface with a new identity each time; posts a change
-  // notification. The model (may be null) must outlive the device's handles.
+  // A new interface with a new identity each time; posts a change notification
+  // to the watches that exist now.
+  // The model (may be null) must outlive the device's handles.
   int Plug(const SimDeviceConfig& config, ISimDeviceModel* model);
   // Pending and later operations on the device fail with ENODEV; posts a
   // change notification. Unknown or already unplugged ids are ignored.
@@ -65,16 +66,20 @@ class SimBackend : public IHidBackend {
   void SetAvailable(bool available);
   // True while an input report is on its way: from SendInput until the read
   // thread, having delivered it, begins its next read (or the read is
-  // interrupted or cancelled, or the device is closed or unplugged). A
-  // virtual-clock loop waits on this (VirtualLoop::Busy) instead of moving the
-  // clock.
+  // interrupted or cancelled, or the device is closed or unplugged). A virtual-
+  // clock loop waits on this (VirtualLoop::Busy) instead of moving the clock.
+  // A queued report counts while a read is outstanding on the device, and
+  // for half a second of real time otherwise (a read thread that was just
+  // started has not begun its first read yet); so a report nobody will ever
+  // read cannot stall the loop for good.
   bool InFlight() const;
 
   // What the backend knows of a plugged device, for tests.
   std::uint32_t InstanceOf(int device_id) const;
   std::string PathOf(int device_id) const;
-  int OpenHandles(int device_id) const;  // handles on the device still open
-  int WritesSeen(int device_id) const;   // writes that reached the model
+  int OpenHandles(int device_id) const;   // handles on the device still open
+  int PendingReads(int device_id) const;  // reads outstanding (a reader is waiting)
+  int WritesSeen(int device_id) const;    // writes that reached the model
 
   // IHidBackend
   bool Available() override;

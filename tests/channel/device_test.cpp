@@ -136,7 +136,9 @@ TEST_F(ChannelTest, ReconnectDuringRestartWaitResumesWithoutClearingLog) {
   sim.Unplug(1);
   Plug(0x5E3A, 0x0051);
   Run();
-  EXPECT_EQ(bench.Form.SequencerState, 16);
+  // 16 at the arrival; its step asks for the new version on the next tick.
+  EXPECT_EQ(bench.Form.SequencerState, 21);
+  EXPECT_EQ(bench.SentLines().back(), "VER");
   EXPECT_FALSE(bench.Form.Timer2.Enabled());
   EXPECT_TRUE(bench.Form.Timer1.Enabled());
   const auto notes = bench.NoteLines();

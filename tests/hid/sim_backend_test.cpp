@@ -145,19 +145,42 @@ TEST(SimBackendTest, WriteReachesModelAndAnswerIsReadPadded) {
   EXPECT_EQ(backend.WritesSeen(id), 2);  // failed writes never reach the model
 }
 
-TEST(SimBackendTest, ReportsWithoutAnOpenHandleAreDroppedAndClosingDiscardsUnread) {
+TEST(SimBackendTest, ReportsNobodyCanReadAreDroppedOrStopCountingAsInFlight) {
   VirtualLoop loop;
   SimBackend backend(loop);
   const int id = backend.Plug(SmallReports(), nullptr);
   const std::uint8_t report[1] = {0};
-  backend.SendInput(id, report, 1);
+  backend.SendInput(id, report, 1);  // no handle: dropped
   EXPECT_FALSE(backend.InFlight());
 
-  auto handle = backend.Open(backend.PathOf(id), HidOpenMode::ReadWrite);
+  // Queued while only the writer's handle is open (the read thread is still
+  // starting): in flight for a while, then no longer.
+  auto writer = backend.Open(backend.PathOf(id), HidOpenMode::ReadWrite);
   backend.SendInput(id, report, 1);
   EXPECT_TRUE(backend.InFlight());
-  handle.reset();
+  writer.reset();
+  const auto start = std::chrono::steady_clock::now();
+  while (backend.InFlight() && std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_FALSE(backend.InFlight());
+
+  // Kept for the reader that opens later, with every handle closed meanwhile.
+  auto reader = backend.Open(backend.PathOf(id), HidOpenMode::ReadAsync);
+  std::uint8_t buffer[9];
+  ASSERT_TRUE(reader->BeginRead(buffer, sizeof buffer));
+  EXPECT_TRUE(backend.InFlight());  // a read is outstanding
+  ASSERT_TRUE(reader->WaitRead(0));
+  EXPECT_EQ(reader->FinishRead(), 9u);
+
+  // A closed reader takes what it left unread with it.
+  backend.SendInput(id, report, 1);
+  reader.reset();
+  reader = backend.Open(backend.PathOf(id), HidOpenMode::ReadAsync);
+  ASSERT_TRUE(reader->BeginRead(buffer, sizeof buffer));
+  EXPECT_FALSE(reader->WaitRead(10));
+  EXPECT_FALSE(backend.InFlight());
+  reader->CancelRead();
+  reader.reset();
   EXPECT_EQ(backend.OpenHandles(id), 0);
 }
 

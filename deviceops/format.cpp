@@ -1,0 +1,77 @@
+// The device file-system format after a version-up (states 44, 42, 43, 46, 47).
+#include "app/form.h"
+#include "app/text.h"
+#include "deviceops/file_exchange.h"
+
+namespace mvx {
+namespace {
+
+// Five attempts run on their own; after every five failures the operator
+// decides whether to go on.
+constexpr std::int32_t kAttemptsBeforeAsking = 5;
+// A file system smaller than this did not come out of the format whole.
+constexpr long long kFormattedMinimumBytes = 500000000;
+
+}  // namespace
+
+void TForm1::FormatBegin() {
+  // Only firmware from sub-code "016" on can format; the comparison is by
+  // characters, as the device's version texts are compared.
+  if (!CheckBoxFileFormat.Checked() || NewVersionSubCode < std::string("016") || !FormatAllowed) {
+    SequencerState = 48;
+    return;
+  }
+  if (FormatAttempts >= kAttemptsBeforeAsking) {
+    const MsgAnswer answer = Services.Operator.MessageBox(
+        "format error!.\r\nAre you retry?", "ERROR!", MsgButtons::OkCancel, MsgIcon::Error);
+    if (answer != MsgAnswer::Ok) {
+      SequencerState = 48;
+      return;
+    }
+    FormatAttempts = 0;
+  }
+  Services.Clock.Sleep(2000);
+  Label1.SetCaption("FileSystem Format Start");
+  SendCommand("fmts");
+  LabelFormatStatus.SetCaption("Format ...");
+  ++FormatAttempts;
+  SequencerState = 42;
+}
+
+void TForm1::FormatStartReply() {
+  if (!ResponseReceived) return;
+  ResponseReceived = false;
+  SequencerState = StartsWith(ResponseText, "filecmd_job 8") ? 43 : 44;
+}
+
+void TForm1::FormatReadyReply() {
+  if (!ResponseReceived) return;
+  ResponseReceived = false;
+  if (!StartsWith(ResponseText, "OK")) {
+    SequencerState = 44;
+    return;
+  }
+  Services.Clock.Sleep(1000);
+  SendCommand("fres");
+  SequencerState = 46;
+}
+
+void TForm1::FormatResetReply() {
+  if (!ResponseReceived) return;
+  ResponseReceived = false;
+  SequencerState = StartsWith(ResponseText, "filecmd_job 16") ? 47 : 44;
+}
+
+void TForm1::FormatSizeReply() {
+  if (!ResponseReceived) return;
+  ResponseReceived = false;
+  if (!StartsWith(ResponseText, "OK") ||
+      deviceops::FormatByteCount(ResponseText) < kFormattedMinimumBytes) {
+    SequencerState = 44;
+    return;
+  }
+  LabelFormatStatus.SetCaption("Format completed.");
+  SequencerState = 48;
+}
+
+}  // namespace mvx

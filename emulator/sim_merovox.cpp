@@ -1,0 +1,68 @@
+#include "emulator/sim_merovox.h"
+
+namespace mvx::emu {
+
+SimMerovox::SimMerovox(SimBackend& sim, MerovoxDevice& device) : sim_(sim), device_(device) {
+  MerovoxDevice::Host host;
+  host.Input = [this](const std::uint8_t* report, std::size_t length) {
+    const int id = DeviceId();
+    if (id >= 0) sim_.SendInput(id, report, length);
+  };
+  host.LeaveBus = [this] { UnplugNow(); };
+  host.ReturnToBus = [this] { PlugNow(); };
+  device_.SetHost(std::move(host));
+}
+
+SimMerovox::~SimMerovox() {
+  device_.SetHost({});
+  UnplugNow();
+}
+
+void SimMerovox::SetIn() {
+  if (OnBus()) return;
+  device_.Attached();
+  PlugNow();
+}
+
+void SimMerovox::Remove() {
+  device_.Removed();
+  UnplugNow();
+}
+
+bool SimMerovox::OnBus() const {
+  return DeviceId() >= 0;
+}
+
+int SimMerovox::DeviceId() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return id_;
+}
+
+void SimMerovox::OnOutputReport(int device_id, const std::uint8_t* data, std::size_t length) {
+  if (device_id == DeviceId()) device_.Receive(data, length);
+}
+
+void SimMerovox::PlugNow() {
+  const DeviceIdentity identity = device_.Identity();
+  SimDeviceConfig config;
+  config.VendorID = identity.VendorId;
+  config.ProductID = identity.ProductId;
+  // The product string is ASCII text.
+  config.ProductString.assign(identity.Product.begin(), identity.Product.end());
+  config.InputReportByteLength = identity.InputReportLength;
+  config.OutputReportByteLength = identity.OutputReportLength;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (id_ < 0) id_ = sim_.Plug(config, this);
+}
+
+void SimMerovox::UnplugNow() {
+  int id;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    id = id_;
+    id_ = -1;
+  }
+  if (id >= 0) sim_.Unplug(id);
+}
+
+}  // namespace mvx::emu

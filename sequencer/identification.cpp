@@ -1,0 +1,397 @@
+// Identification before the transfer (clock, version, serial number, model,
+// detail, language), the compatibility rules, the operator's confirmation,
+// and the shorter pass after the restart that ends with the final report.
+#include <string>
+
+#include "app/codepage.h"
+#include "app/form.h"
+#include "app/text.h"
+#include "sequencer/device_text.h"
+#include "sequencer/model_table.h"
+#include "sequencer/state_table.h"
+
+namespace mvx {
+namespace {
+
+constexpr const char* kNoSerialNumber = "------------";
+constexpr const char* kModelMismatch = "Error : Model Mismatch.";
+constexpr const char* kVersionMismatch = "Error : Version Mismatch.";
+constexpr const char* kUnknownModel = "Error : Unknown Model.";
+constexpr const char* kSerialRangeRefused = "ERROR : This product cannot be this version.";
+constexpr const char* kSerialRangeBox =
+    "ERROR : This product cannot be this version.\r\nCheck Merovox website.\r\n"
+    "エラー：この製品はこのバージョンに出来ません。\r\nMerovoxウェブサイトをご確認ください。";
+constexpr const char* kDemoWarning =
+    "This Merovox is demo model, not for sale. Will you continue writing?";
+constexpr const char* kRxWarning =
+    "Modelname is TV004RX. Will you continue writing?\r\n"
+    "モデル名はTV004RXです。書き込みを継続しますか？";
+constexpr const char* kOperatorCancelled = "User requested cancel of current operation.";
+
+// Sub-code thresholds: the device is asked "KIND" from 020, "DETAIL" from 026
+// and "LANGUAGE" from 033, up to 999.
+constexpr const char* kKindFrom = "020";
+constexpr const char* kDetailFrom = "026";
+constexpr const char* kLanguageFrom = "033";
+constexpr const char* kSubCodeTop = "999";
+
+// The reply contract: nothing until a response has arrived, and each response
+// is consumed by exactly one step.
+bool TakeResponse(TForm1& form, std::string& text) {
+  if (!form.ResponseReceived) return false;
+  form.ResponseReceived = false;
+  text = form.ResponseText;
+  return true;
+}
+
+bool BeginsWithOk(const std::string& response) {
+  return StartsWith(response, "OK");
+}
+
+// The device's answer without its "OK " prefixes.
+std::string Answer(const std::string& response) {
+  return RemoveAll(response, "OK ");
+}
+
+// The device speaks code page 932; the log, labels and boxes take UTF-8.
+std::string Shown(const std::string& device_text) {
+  return Cp932ToUtf8(device_text);
+}
+
+void Received(TForm1& form, const std::string& line) {
+  form.WriteLog(line, 0);
+}
+
+void Repaint(TForm1& form) {
+  if (form.View != nullptr) form.View->Repaint();
+}
+
+// A box keeps the message loop running. A device change while it is open may
+// have started a new run (state 2, log cleared): the answer then belongs to a
+// device that is gone and must not steer the run of the one that came.
+class RunMark {
+ public:
+  explicit RunMark(const TForm1& form) : form_(form), state_(form.SequencerState) {}
+  bool Replaced() const { return form_.SequencerState != state_; }
+
+ private:
+  const TForm1& form_;
+  int state_;
+};
+
+// The end of every refusal and cancel, and of the final report: the device is
+// let go and the operator asked to remove it.
+void EndRun(TForm1& form) {
+  form.CloseDevice();
+  form.Label1.SetCaption(kRemovePrompt);
+  form.SequencerState = state::Closing;
+}
+
+void RefuseWithError(TForm1& form, const std::string& log_line, const std::string& text) {
+  Received(form, log_line);
+  const RunMark run(form);
+  form.Services.Operator.ErrorDialog(text);
+  if (!run.Replaced()) EndRun(form);
+}
+
+// Asks whether to go on with a model that needs a warning; false when the run
+// has ended (the operator said No, or a device change replaced the run).
+bool WarningAccepted(TForm1& form, ModelWarning warning) {
+  if (warning == ModelWarning::None) return true;
+  const RunMark run(form);
+  const MsgAnswer answer = warning == ModelWarning::Demo
+                               ? form.Services.Operator.WarningDialog(kDemoWarning)
+                               : form.Services.Operator.MessageBox(
+                                     kRxWarning, "Warning", MsgButtons::YesNo, MsgIcon::Warning);
+  if (run.Replaced()) return false;
+  if (answer != MsgAnswer::No) return true;
+  Received(form, kOperatorCancelled);
+  EndRun(form);
+  return false;
+}
+
+// A device that answers "KIND" takes the rules of its model's row; false when
+// the run has ended.
+bool ModelAccepted(TForm1& form, const std::string& model) {
+  const std::string shown = Shown(model);
+  const ModelRow* row = FindModel(model);
+  if (row == nullptr) {
+    RefuseWithError(form, "KIND command responce:" + shown + " is unknown.",
+                    "model[" + shown + "] " + kUnknownModel);
+    return false;
+  }
+  Received(form, "KIND command responce:" + shown + " is OK");
+  if (!WarningAccepted(form, row->Warning)) return false;
+
+  const PackageFacts package{form.SpecialModelCode, form.UpdateTypeCode, form.UpdateVersionNumber};
+  switch (JudgeModel(*row, package, form.CrossTypeEnabled)) {
+    case ModelVerdict::Accepted:
+      return true;
+    case ModelVerdict::AcceptedBySpecialCode:
+      Received(form, "special_model_code:" + form.SpecialModelCode + " , model:" + shown);
+      return true;
+    case ModelVerdict::SpecialCodeMismatch:
+      // The log line has no blank between the model and the message.
+      RefuseWithError(form, shown + kModelMismatch, "model:" + shown + " " + kModelMismatch);
+      return false;
+    case ModelVerdict::ModelMismatch: {
+      const std::string text = "model:" + shown + " " + kModelMismatch;
+      RefuseWithError(form, text, text);
+      return false;
+    }
+    case ModelVerdict::VersionMismatch: {
+      const std::string text = "model:" + shown + " " + kVersionMismatch;
+      RefuseWithError(form, text, text);
+      return false;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool TForm1::IsSerialRangeModel(const std::string& model) {
+  const ModelRow* row = FindModel(model);
+  return row != nullptr && row->SerialRange;
+}
+
+bool TForm1::CheckSerialRange() {
+  // Package numbers from 050 up are for devices whose serial characters 6 to
+  // 10 read 5000 or more; lower numbers for the others.
+  const long long package_number = ToIntDef0(UpdateVersionNumber);
+  const long long serial = ToIntDef0(Mid(LabelSerialNumber.Caption(), 6, 5));
+  const bool refused =
+      (package_number >= 50 && serial < 5000) || (package_number < 50 && serial >= 5000);
+  if (!refused) return true;
+  Received(*this, "current version[" + Shown(CurrentVersion) + "] " + kSerialRangeRefused);
+  const RunMark run(*this);
+  Services.Operator.MessageBox(kSerialRangeBox, "ERROR!", MsgButtons::Ok, MsgIcon::Error);
+  if (!run.Replaced()) EndRun(*this);
+  return false;
+}
+
+void TForm1::ConfirmUpdate() {
+  // A device whose version text has neither 3 nor 6 characters has no
+  // transfer path: the run stops here, with the device still held.
+  if (UpdateType < 1) return;
+  const std::string version = Shown(CurrentVersion);
+  const RunMark run(*this);
+  const MsgAnswer answer = Services.Operator.MessageBox(
+      "Current Version " + version + "\r\nIs Updating continued?\r\n現在のバージョンは" + version +
+          "です。アップデートしますか？",
+      "Confirmation", MsgButtons::OkCancel, MsgIcon::Question);
+  if (run.Replaced()) return;
+  if (answer != MsgAnswer::Ok) {
+    EndRun(*this);
+    return;
+  }
+  Label1.SetCaption("File Transfer.");
+  BeginTransfer();
+}
+
+void TForm1::BeginTransfer() {
+  if (UpdateType == 2) {
+    SequencerState = state::DownloadBegin;
+    return;
+  }
+  // The device takes single-byte (code page 932) file names.
+  std::string name;
+  if (!DeviceFileName(name)) return;
+  SendCommand("FILEINFO " + name);
+  SequencerState = state::FileInfoReply;
+}
+
+// ---- Before the transfer ----------------------------------------------------
+
+void TForm1::SetClock() {
+  SendCommand("RTC SET " + std::to_string(ClockSeconds(Services.Clock.Now())));
+  SequencerState = state::ClockReply;
+}
+
+void TForm1::ClockReply() {
+  std::string response;
+  if (!TakeResponse(*this, response) || !BeginsWithOk(response)) return;
+  SendCommand("VER");
+  SequencerState = state::VersionReply;
+}
+
+void TForm1::VersionReply() {
+  std::string response;
+  if (!TakeResponse(*this, response)) return;
+  std::string version;
+  if (BeginsWithOk(response)) {
+    version = Answer(response);
+    UpdateType = version.size() == 3 ? 1 : version.size() == 6 ? 2 : 0;
+  } else {
+    // No version, no transfer path: a type from the previous device must not
+    // carry over to this one.
+    UpdateType = 0;
+  }
+  CurrentVersion = version;
+  LabelCurrentVersion.SetCaption(Shown(CurrentVersion));
+  LabelClipboardCopyMessage.SetCaption("");
+  LogNote("current version[" + Shown(CurrentVersion) + "] updatetype[" +
+          std::to_string(UpdateType) + "]");
+  VersionSubCode = UpdateType == 2 ? Mid(CurrentVersion, 4, 3) : std::string();
+  SendCommand("GSER");
+  SequencerState = state::SerialReply;
+}
+
+void TForm1::SerialReply() {
+  std::string response;
+  if (!TakeResponse(*this, response)) return;
+  LabelSerialNumber.SetCaption(kNoSerialNumber);
+  LabelClipboardCopyMessage.SetCaption("");
+  if (BeginsWithOk(response)) {
+    // "OK" counts as the first item: "OK a b serial" or "OK serial".
+    const std::vector<std::string> items = SplitItems(response);
+    if (items.size() == 4)
+      LabelSerialNumber.SetCaption(Shown(items[3]));
+    else if (items.size() == 2)
+      LabelSerialNumber.SetCaption(Shown(items[1]));
+    LabelClipboardCopyMessage.SetCaption("");
+  }
+  if (UpdateType == 2 && SubCodeIn(VersionSubCode, kKindFrom, kSubCodeTop)) {
+    SendCommand("KIND");
+    SequencerState = state::KindReply;
+    return;
+  }
+  // A device not asked for its model cannot take a package made for a
+  // special model.
+  if (!SpecialModelCode.empty()) {
+    const std::string text = "current version[" + Shown(CurrentVersion) + "] " + kModelMismatch;
+    RefuseWithError(*this, text, text);
+    return;
+  }
+  if (CheckSerialRange()) ConfirmUpdate();
+}
+
+void TForm1::KindReply() {
+  std::string response;
+  if (!TakeResponse(*this, response) || !BeginsWithOk(response)) return;
+  const std::string model = Answer(response);
+  Received(*this, "model name[" + Shown(model) + "]");
+  LabelModelName.SetCaption(Shown(model));
+  if (IsSerialRangeModel(model) && !CheckSerialRange()) return;
+  if (!ModelAccepted(*this, model)) return;
+  if (UpdateType == 2 && SubCodeIn(VersionSubCode, kDetailFrom, kSubCodeTop)) {
+    SendCommand("DETAIL");
+    SequencerState = state::DetailReply;
+    return;
+  }
+  ConfirmUpdate();
+}
+
+void TForm1::DetailReply() {
+  std::string response;
+  if (!TakeResponse(*this, response) || !BeginsWithOk(response)) return;
+  const std::string detail = Shown(Answer(response));
+  Received(*this, "detail[" + detail + "]");
+  LabelCurrentVersion.SetCaption(detail);
+  LabelClipboardCopyMessage.SetCaption("");
+  if (SubCodeIn(VersionSubCode, kLanguageFrom, kSubCodeTop)) {
+    SendCommand("LANGUAGE");
+    SequencerState = state::LanguageReply;
+    return;
+  }
+  ConfirmUpdate();
+}
+
+void TForm1::LanguageReply() {
+  std::string response;
+  if (!TakeResponse(*this, response) || !BeginsWithOk(response)) return;
+  const std::string language = Shown(Answer(response));
+  Received(*this, "Language[" + language + "]");
+  LabelCurrentVersion.SetCaption(LabelCurrentVersion.Caption() + " " + language);
+  ConfirmUpdate();
+}
+
+// ---- After the restart --------------------------------------------------------
+
+void TForm1::PostCheckBegin() {
+  LabelCurrentVersion.SetCaption(Shown(NewVersionText));
+  LabelClipboardCopyMessage.SetCaption("");
+  NewVersionSubCode = NewVersionText.size() >= 6 ? Mid(NewVersionText, 4, 3) : "000";
+  if (SubCodeIn(NewVersionSubCode, kKindFrom, kSubCodeTop)) {
+    SendCommand("KIND");
+    SequencerState = state::PostKindReply;
+    return;
+  }
+  FormatAllowed = true;
+  SequencerState = state::FormatBegin;
+}
+
+void TForm1::PostKindReply() {
+  std::string response;
+  if (!TakeResponse(*this, response)) return;
+  FormatAllowed = true;
+  if (BeginsWithOk(response)) {
+    // The model only decides the format here; it is not compared with the
+    // package again.
+    const std::string model = Answer(response);
+    Received(*this, "model name[" + Shown(model) + "]");
+    LabelModelName.SetCaption(Shown(model));
+    Repaint(*this);
+    const ModelRow* row = FindModel(model);
+    if (row != nullptr && !row->FormatAfterUpdate) FormatAllowed = false;
+  }
+  SequencerState = state::FormatBegin;
+}
+
+void TForm1::PostDetailBegin() {
+  if (SubCodeIn(NewVersionSubCode, kDetailFrom, kSubCodeTop)) {
+    SendCommand("DETAIL");
+    SequencerState = state::PostDetailReply;
+    return;
+  }
+  SequencerState = state::Finished;
+}
+
+void TForm1::PostDetailReply() {
+  std::string response;
+  if (!TakeResponse(*this, response)) return;
+  // The device did not come back in shape to tell its identity: no final
+  // report for it.
+  if (!BeginsWithOk(response)) {
+    EndRun(*this);
+    return;
+  }
+  const std::string detail = Shown(Answer(response));
+  Received(*this, "detail[" + detail + "]");
+  LabelCurrentVersion.SetCaption(detail);
+  LabelClipboardCopyMessage.SetCaption("");
+  Repaint(*this);
+  if (SubCodeIn(NewVersionSubCode, kLanguageFrom, kSubCodeTop)) {
+    SendCommand("LANGUAGE");
+    SequencerState = state::PostLanguageReply;
+    return;
+  }
+  SequencerState = state::Finished;
+}
+
+void TForm1::PostLanguageReply() {
+  std::string response;
+  if (!TakeResponse(*this, response)) return;
+  if (!BeginsWithOk(response)) {
+    EndRun(*this);
+    return;
+  }
+  const std::string language = Shown(Answer(response));
+  Received(*this, "Language[" + language + "]");
+  LabelCurrentVersion.SetCaption(LabelCurrentVersion.Caption() + " " + language);
+  Repaint(*this);
+  SequencerState = state::Finished;
+}
+
+void TForm1::Finished() {
+  // The report names the version the device gave after the restart, not the
+  // detail text that may stand in the label by now.
+  const RunMark run(*this);
+  Services.Operator.MessageBox(
+      "Update finished.\r\nアップデート完了しました。\r\nVer " + Shown(NewVersionText),
+      "Information", MsgButtons::Ok, MsgIcon::Information);
+  if (run.Replaced()) return;
+  EndRun(*this);
+}
+
+}  // namespace mvx

@@ -1,0 +1,41 @@
+// mvxtvup-scenario [--real-time] SCENARIO-FILE: plays a scenario against the
+// emulated device and prints its transcript. Exit status 0 when every expected line appeared
+// in order, 1 when one did not (it is named on standard error), 2 when the
+// scenario file cannot be read or used.
+#include <iostream>
+#include <string>
+
+#include "tools/scenario/runner.h"
+#include "tools/scenario/scenario.h"
+#include "tools/scenario/transcript.h"
+
+int main(int argc, char** argv) {
+  using namespace mvx::scenario;
+  Runner::Options options;
+  int arg = 1;
+  if (argc == 3 && std::string(argv[1]) == "--real-time") {
+    options.RealTime = true;
+    ++arg;
+  }
+  if (arg != argc - 1) {
+    std::cerr << "usage: mvxtvup-scenario [--real-time] SCENARIO-FILE\n";
+    return 2;
+  }
+  const char* file = argv[arg];
+  try {
+    const Scenario scenario = LoadScenario(file);
+    Runner runner(scenario, &std::cout, options);
+    runner.Run();
+    std::cout.flush();
+    const int unmet = FirstUnmet(scenario.Expect, runner.Lines());
+    if (unmet < 0) return 0;
+    const Expectation& e = scenario.Expect[static_cast<std::size_t>(unmet)];
+    std::cerr << "expected " << (e.Regex ? "a line matching: " : "line not found: ") << e.Text
+              << "\n";
+    return 1;
+  } catch (const ScenarioError& e) {
+    std::cout.flush();
+    std::cerr << file << ": " << e.what() << "\n";
+    return 2;
+  }
+}

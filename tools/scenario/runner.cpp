@@ -1,0 +1,411 @@
+#include "tools/scenario/runner.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <span>
+#include <sstream>
+
+#include "app/form.h"
+#include "app/ini_profile.h"
+#include "emulator/loop_scheduler.h"
+#include "emulator/merovox_device.h"
+#include "emulator/sim_merovox.h"
+#include "hid/sim/sim_backend.h"
+#include "package/package_builder.h"
+#include "scripted/scripted_operator.h"
+#include "scripted/virtual_loop.h"
+#include "tools/scenario/real_time_loop.h"
+
+namespace mvx::scenario {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A folder of the run's own, made the working directory for the run and
+// removed afterwards with everything the tool wrote into it.
+class WorkFolder {
+ public:
+  WorkFolder() : previous_(fs::current_path()) {
+    std::string name = (fs::temp_directory_path() / "mvxtvup-scenario-XXXXXX").string();
+    if (!mkdtemp(name.data())) throw ScenarioError("cannot make a working folder in " + name);
+    path_ = name;
+    fs::current_path(path_);
+  }
+  ~WorkFolder() {
+    std::error_code ignored;
+    fs::current_path(previous_, ignored);
+    fs::remove_all(path_, ignored);
+  }
+  WorkFolder(const WorkFolder&) = delete;
+  WorkFolder& operator=(const WorkFolder&) = delete;
+  const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path previous_;
+  fs::path path_;
+};
+
+// The files of a folder, each with its MD5.
+std::map<std::string, std::string> Digests(const fs::path& folder) {
+  std::map<std::string, std::string> out;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec))
+    if (entry.is_regular_file())
+      out[entry.path().filename().string()] = emu::Md5Hex(ReadFile(entry.path()));
+  return out;
+}
+
+// A package built from the scenario's parameters, then patched.
+void BuildPackage(const PackageSpec& p, const std::string& path) {
+  std::string image;
+  if (p.ImageContent) {
+    image = *p.ImageContent;
+  } else {
+    image.resize(p.ImageSize);
+    for (std::size_t i = 0; i < image.size(); ++i)
+      image[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  }
+  try {
+    WritePackageFile(path, PackageOptions{p.Version, p.SpecialCode, p.Magic},
+                     std::span(reinterpret_cast<const std::uint8_t*>(image.data()), image.size()));
+  } catch (const std::exception& e) {
+    throw ScenarioError(std::string("package: ") + e.what());
+  }
+  if (p.Patches.empty()) return;
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  for (const PackageSpec::Patch& patch : p.Patches) {
+    file.seekp(static_cast<std::streamoff>(patch.Offset));
+    file.write(patch.Bytes.data(), static_cast<std::streamsize>(patch.Bytes.size()));
+  }
+  if (!file) throw ScenarioError("package: cannot patch " + path);
+}
+
+const char* kLabelNames[] = {"Label1",
+                             "LabelCurrentVersion",
+                             "LabelModelName",
+                             "LabelSerialNumber",
+                             "LabelUpdateVersion",
+                             "LabelFilename",
+                             "LabelVersionupStatus",
+                             "LabelFormatStatus",
+                             "LabelClipboardCopyMessage"};
+
+// What the run needs of its message loop, on virtual or on real time.
+class RunLoop {
+ public:
+  virtual ~RunLoop() = default;
+  virtual IEventLoop& Loop() = 0;
+  virtual IClock& Clock() = 0;
+  virtual void At(std::uint64_t ms, std::function<void()> call) = 0;
+  virtual void RunFor(std::uint64_t ms, const std::function<bool()>& stop) = 0;
+};
+
+template <class L>
+class RunLoopOf : public RunLoop {
+ public:
+  IEventLoop& Loop() override { return loop; }
+  IClock& Clock() override { return loop; }
+  void At(std::uint64_t ms, std::function<void()> call) override { loop.At(ms, std::move(call)); }
+  void RunFor(std::uint64_t ms, const std::function<bool()>& stop) override {
+    loop.RunFor(ms, stop);
+  }
+  L loop;
+};
+
+// "yy/mm/dd hh:mm:ss zzz," is 22 characters.
+std::string WithoutStamp(const std::string& line) {
+  return line.size() >= 22 ? line.substr(22) : line;
+}
+
+}  // namespace
+
+// Everything of one run. Members are destroyed in reverse order: the device
+// scheduler first (no answer is on its way any more), then the devices, the
+// window, the backend and the loop they use, and last the working folder.
+struct Runner::Session {
+  struct Device {
+    Device(const DeviceSpec& spec, emu::IScheduler& scheduler, SimBackend& sim)
+        : Name(spec.Name), Model(spec.Config, scheduler), Adapter(sim, Model) {}
+    std::string Name;
+    emu::MerovoxDevice Model;
+    emu::SimMerovox Adapter;
+    bool OnBus = false;  // as last reported
+  };
+
+  Session(const Scenario& s, Transcript& t, bool on_real_time)
+      : scenario(s), transcript(t), real_time(on_real_time) {}
+
+  void Prepare();
+  void Start();
+  void Poll();
+  void Fire(const Event& e);
+  void Finish();
+  Device& DeviceNamed(const std::string& name);
+  void Guarded(const std::function<void()>& handler) { form->Guarded(handler); }
+  void RunFor(std::uint64_t ms) {
+    loop->RunFor(ms, [this] {
+      Poll();
+      return false;
+    });
+  }
+  // Escaped, with the run's working folder written as ".": the same
+  // transcript every run.
+  std::string Text(std::string text) const {
+    const std::string work = folder.Path().string();
+    for (std::size_t at = text.find(work); at != std::string::npos; at = text.find(work, at + 1))
+      text.replace(at, work.size(), ".");
+    return Escape(text);
+  }
+
+  const Scenario& scenario;
+  Transcript& transcript;
+  const bool real_time;
+  WorkFolder folder;
+  std::string package_path;
+  std::map<std::string, std::string> before;
+  std::unique_ptr<RunLoop> loop;
+  ScriptedOperator op;
+  IniProfile settings;
+  std::unique_ptr<SimBackend> sim;
+  std::unique_ptr<TForm1> form;
+  std::vector<std::unique_ptr<Device>> devices;
+  std::unique_ptr<emu::IScheduler> scheduler;
+  std::string label1;
+  int boxes = 0;
+  int last_state = -1;
+  std::map<int, int> state_entries;
+  std::vector<bool> fired;
+};
+
+Runner::Runner(const Scenario& scenario, std::ostream* out, Options options)
+    : scenario_(scenario), transcript_(out), options_(options) {}
+
+Runner::~Runner() = default;
+
+void Runner::Run() {
+  Session session(scenario_, transcript_, options_.RealTime);
+  session.Prepare();
+  session.Start();
+  session.RunFor(scenario_.RunMs);
+  session.Finish();
+}
+
+// The package and the settings file go into the working folder before the
+// window starts, as the operator's machine would hold them.
+void Runner::Session::Prepare() {
+  if (scenario.Package) {
+    const PackageSpec& p = *scenario.Package;
+    if (p.Path.empty()) {
+      package_path = (folder.Path() / p.FileName).string();
+      BuildPackage(p, package_path);
+    } else {
+      const fs::path source(p.Path);
+      package_path = (folder.Path() / source.filename()).string();
+      std::error_code ec;
+      fs::copy_file(source, package_path, ec);
+      if (ec) throw ScenarioError("package: cannot copy " + p.Path + ": " + ec.message());
+    }
+  }
+  if (scenario.FormatAfterVersionup) {
+    std::ofstream ini(folder.Path() / "mvxtvup_setting.ini", std::ios::binary);
+    ini << "[Setting]\r\nCheckBoxFileFormat=True\r\n";
+    if (!ini) throw ScenarioError("cannot write the settings file");
+  }
+  before = Digests(folder.Path());
+}
+
+void Runner::Session::Start() {
+  // On virtual time the device's answers come from the loop's own timers and
+  // the clock waits while one is on its way to the window; on real time the
+  // device runs on a thread of its own, as it would in another process.
+  if (real_time) {
+    loop = std::make_unique<RunLoopOf<RealTimeLoop>>();
+    sim = std::make_unique<SimBackend>(loop->Loop());
+    scheduler = std::make_unique<emu::ThreadScheduler>();
+  } else {
+    auto virtual_loop = std::make_unique<RunLoopOf<VirtualLoop>>();
+    sim = std::make_unique<SimBackend>(virtual_loop->loop);
+    virtual_loop->loop.Busy = [this] { return sim->InFlight(); };
+    loop = std::move(virtual_loop);
+    scheduler = std::make_unique<emu::LoopScheduler>(loop->Loop());
+  }
+  form = std::make_unique<TForm1>(FormServices{op, loop->Loop(), loop->Clock(), settings, *sim});
+  TForm1& f = *form;
+  f.Memo1.OnLineAdded = [this](const std::string& line) {
+    // A text control shows a line up to its first NUL byte.
+    const std::string text = WithoutStamp(line);
+    transcript.Add("log", Text(text.substr(0, text.find('\0'))));
+  };
+  f.Memo1.OnCleared = [this] { transcript.Add("clear", ""); };
+  f.Label1.OnChanged = [this] {
+    const std::string& caption = form->Label1.Caption();
+    if (caption == label1) return;
+    label1 = caption;
+    transcript.Add("label1", Text(caption));
+  };
+  label1 = f.Label1.Caption();
+
+  op.Answers.assign(scenario.Answers.begin(), scenario.Answers.end());
+  op.WhileOpen = [this](const ScriptedOperator::Record&) {
+    const int box = ++boxes;
+    for (std::size_t i = 0; i < scenario.Events.size(); ++i) {
+      const Event& e = scenario.Events[i];
+      if (e.When == Trigger::AtBox && e.Box == box && !fired[i]) {
+        fired[i] = true;
+        Fire(e);
+      }
+    }
+  };
+  op.OnRecord = [this](const ScriptedOperator::Record& r) {
+    transcript.Add("box", Text(r.Kind) + " | " + Text(r.Caption) + " | " + Text(r.Text) + " | " +
+                              Text(r.Answer));
+  };
+
+  for (const DeviceSpec& spec : scenario.Devices)
+    devices.push_back(std::make_unique<Device>(spec, *scheduler, *sim));
+
+  fired.assign(scenario.Events.size(), false);
+  for (std::size_t i = 0; i < scenario.Events.size(); ++i) {
+    const Event& e = scenario.Events[i];
+    if (e.When != Trigger::AtMs) continue;
+    loop->At(e.Ms, [this, i] {
+      fired[i] = true;
+      Fire(scenario.Events[i]);
+    });
+  }
+
+  // The settings file's "True" shows the format warning at start-up.
+  if (scenario.FormatAfterVersionup) op.Answers.push_front("OK");
+  Guarded([&] { f.FormCreate(); });
+}
+
+// After every event of the loop: state entries, commands the devices have
+// received, devices that left or came back by themselves.
+void Runner::Session::Poll() {
+  const int state = form->SequencerState;
+  if (state != last_state) {
+    last_state = state;
+    const int entry = ++state_entries[state];
+    for (std::size_t i = 0; i < scenario.Events.size(); ++i) {
+      const Event& e = scenario.Events[i];
+      if (e.When == Trigger::AtState && e.State == state && e.Occurrence == entry && !fired[i]) {
+        fired[i] = true;
+        Fire(e);
+      }
+    }
+  }
+  for (std::size_t i = 0; i < scenario.Events.size(); ++i) {
+    const Event& e = scenario.Events[i];
+    if (e.When != Trigger::AtCommand || fired[i]) continue;
+    if (DeviceNamed(e.WatchedDevice).Model.CommandCount(e.Command) >= e.Occurrence) {
+      fired[i] = true;
+      Fire(e);
+    }
+  }
+  for (auto& d : devices) {
+    const bool on_bus = d->Adapter.OnBus();
+    if (on_bus == d->OnBus) continue;
+    d->OnBus = on_bus;
+    transcript.Add("device", d->Name + (on_bus ? " returns" : " leaves the bus"));
+  }
+}
+
+void Runner::Session::Fire(const Event& e) {
+  switch (e.Do) {
+    case Action::SetIn: {
+      Device& d = DeviceNamed(e.Device);
+      transcript.Add("device", d.Name + " set in");
+      d.Adapter.SetIn();
+      d.OnBus = d.Adapter.OnBus();
+      break;
+    }
+    case Action::Remove: {
+      Device& d = DeviceNamed(e.Device);
+      transcript.Add("device", d.Name + " removed");
+      d.Adapter.Remove();
+      d.OnBus = false;
+      break;
+    }
+    case Action::Send:
+      transcript.Add("device", e.Device + " sends " + Escape(e.Text));
+      DeviceNamed(e.Device).Model.SendUnasked(e.Text);
+      break;
+    case Action::Open:
+      transcript.Add("operator", "File > Open");
+      op.Answers.push_front(e.File ? *e.File : package_path);
+      Guarded([&] { form->OpenFileClick(); });
+      break;
+    case Action::Format:
+      transcript.Add("operator",
+                     std::string(e.Flag ? "checks" : "unchecks") + " CheckBoxFileFormat");
+      if (e.Flag && !form->CheckBoxFileFormat.Checked()) op.Answers.push_front("OK");
+      Guarded([&] { form->CheckBoxFileFormat.SetChecked(e.Flag); });
+      break;
+    case Action::CrossType:
+      transcript.Add("operator", "checks CheckBoxSarSdfVersionup");
+      Guarded([&] { form->CheckBoxSarSdfVersionup.SetChecked(false); });
+      op.Answers.push_front(e.Text);
+      op.Answers.push_front(e.Flag ? "Yes" : "No");
+      Guarded([&] { form->CheckBoxSarSdfVersionup.SetChecked(true); });
+      break;
+    case Action::Wait:
+      RunFor(e.WaitMs);
+      break;
+  }
+}
+
+Runner::Session::Device& Runner::Session::DeviceNamed(const std::string& name) {
+  for (auto& d : devices)
+    if (d->Name == name) return *d;
+  throw ScenarioError("no device named \"" + name + "\"");
+}
+
+// The final state, the labels, the files the tool wrote and what each
+// device holds.
+void Runner::Session::Finish() {
+  TForm1& f = *form;
+  transcript.Add("end", "state " + std::to_string(f.SequencerState));
+  const TLabel* labels[] = {&f.Label1,
+                            &f.LabelCurrentVersion,
+                            &f.LabelModelName,
+                            &f.LabelSerialNumber,
+                            &f.LabelUpdateVersion,
+                            &f.LabelFilename,
+                            &f.LabelVersionupStatus,
+                            &f.LabelFormatStatus,
+                            &f.LabelClipboardCopyMessage};
+  for (std::size_t i = 0; i < std::size(labels); ++i)
+    transcript.Add("end", std::string("label ") + kLabelNames[i] +
+                              (labels[i]->Caption().empty() ? "" : " ") +
+                              Text(labels[i]->Caption()));
+  transcript.Add("end", "progress " + std::to_string(f.ProgressBar1.Position()) + "/" +
+                            std::to_string(f.ProgressBar1.Max()));
+  for (const auto& [name, digest] : Digests(folder.Path())) {
+    const auto it = before.find(name);
+    if (it == before.end() || it->second != digest)
+      transcript.Add("end", "file " + Escape(name) + " " + digest);
+  }
+  for (const auto& d : devices) {
+    const emu::DeviceIdentity id = d->Model.Identity();
+    transcript.Add("end", "device " + d->Name + " version " + Escape(id.Version));
+    transcript.Add("end", "device " + d->Name + " serial " + Escape(id.Serial.Pcb) + " " +
+                              Escape(id.Serial.Bat) + " " + Escape(id.Serial.Serial));
+    for (const auto& [name, file] : d->Model.Files())
+      transcript.Add("end", "device " + d->Name + " file " + Escape(name) + " " +
+                                std::to_string(file.Size()) + " " + file.Digest());
+  }
+  Guarded([&] { f.FormDestroy(); });
+}
+
+}  // namespace mvx::scenario

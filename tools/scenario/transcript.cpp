@@ -1,0 +1,59 @@
+#include "tools/scenario/transcript.h"
+
+#include <ostream>
+#include <regex>
+
+namespace mvx::scenario {
+
+std::string Escape(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char ch : bytes) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c >= 0x20 && c <= 0x7E) {
+      out += ch;
+    } else {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+void Transcript::Add(std::string_view kind, std::string_view text) {
+  std::string line(kind);
+  if (!text.empty()) {
+    line += ' ';
+    line += text;
+  }
+  if (out_) *out_ << line << '\n';
+  lines_.push_back(std::move(line));
+}
+
+int FirstUnmet(const std::vector<Expectation>& expect, const std::vector<std::string>& lines) {
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < expect.size(); ++i) {
+    std::regex pattern;
+    if (expect[i].Regex) {
+      try {
+        pattern = std::regex(expect[i].Text);
+      } catch (const std::regex_error& e) {
+        throw ScenarioError("expect: bad regular expression \"" + expect[i].Text + "\"");
+      }
+    }
+    bool found = false;
+    while (!found && at < lines.size()) {
+      const std::string& line = lines[at++];
+      found = expect[i].Regex ? std::regex_search(line, pattern) : line == expect[i].Text;
+    }
+    if (!found) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+}  // namespace mvx::scenario
