@@ -1,9 +1,11 @@
-// mvx-vm-versionup [--latency MS] [--image-size BYTES] SCENARIO-FILE: plays a
-// scenario through the kernel's HID stack. The tool's core runs on real time
-// with the platform's own HID backend (hidraw and libudev); each device of
-// the scenario is the emulator model behind /dev/uhid. The transcript is the
-// scenario runner's, checked against the scenario's "expect" lines; the
-// download's packet rate goes to standard error.
+// mvx-vm-versionup [--simulated] [--latency MS] [--image-size BYTES]
+// SCENARIO-FILE: plays a scenario through the kernel's HID stack. The tool's
+// core runs on real time with the platform's own HID backend (hidraw and
+// libudev); each device of the scenario is the emulator model behind
+// /dev/uhid. The transcript is the scenario runner's, checked against the
+// scenario's "expect" lines; the download's packet rate goes to standard
+// error. --simulated plays the same on the simulated backend, for comparing
+// rates.
 //
 // Of the scenario's events it plays "open", "set_in" and "remove" at a time
 // or at a sequencer state; the run ends after run_ms, or once every event has
@@ -30,8 +32,10 @@
 #include "app/ini_profile.h"
 #include "emulator/merovox_device.h"
 #include "emulator/scheduler.h"
+#include "emulator/sim_merovox.h"
 #include "emulator/uhid/uhid_merovox.h"
 #include "hid/platform_backend.h"
+#include "hid/sim/sim_backend.h"
 #include "package/package_builder.h"
 #include "scripted/scripted_operator.h"
 #include "tools/scenario/real_time_loop.h"
@@ -82,18 +86,25 @@ void BuildPackage(const PackageSpec& p, const std::string& path) {
   if (!p.Patches.empty()) throw PlayError("package patches are not played here");
 }
 
+// The model on one bus or the other.
 struct Device {
   Device(const DeviceSpec& spec, emu::IScheduler& scheduler)
-      : Name(spec.Name), Model(spec.Config, scheduler), Adapter(Model) {}
+      : Name(spec.Name), Model(spec.Config, scheduler) {}
+  void SetIn() { Uhid ? Uhid->SetIn() : Sim->SetIn(); }
+  void Remove() { Uhid ? Uhid->Remove() : Sim->Remove(); }
+  bool Present() const { return Uhid ? Uhid->OnBus() : Sim->OnBus(); }
+
   std::string Name;
   emu::MerovoxDevice Model;
-  emu::UhidMerovox Adapter;
-  bool OnBus = false;
+  std::unique_ptr<emu::UhidMerovox> Uhid;
+  std::unique_ptr<emu::SimMerovox> Sim;
+  bool OnBus = false;  // as last reported
 };
 
 class Play {
  public:
-  Play(const Scenario& s, std::ostream& out) : scenario_(s), transcript_(&out) {}
+  Play(const Scenario& s, std::ostream& out, bool simulated)
+      : scenario_(s), transcript_(&out), simulated_(simulated) {}
   ~Play() {
     std::error_code ignored;
     fs::current_path(previous_, ignored);
@@ -121,12 +132,14 @@ class Play {
 
   const Scenario& scenario_;
   Transcript transcript_;
+  const bool simulated_;
   fs::path previous_ = fs::current_path();
   fs::path folder_;
   std::string package_path_;
   std::map<std::string, std::string> before_;
   RealTimeLoop loop_;
-  std::unique_ptr<IHidBackend> hid_ = CreatePlatformHidBackend();
+  std::unique_ptr<IHidBackend> hid_;
+  SimBackend* sim_ = nullptr;
   ScriptedOperator op_;
   IniProfile settings_;
   std::unique_ptr<TForm1> form_;
@@ -174,12 +187,24 @@ void Play::Prepare() {
 }
 
 void Play::Start() {
-  if (!hid_->Available()) throw PlayError("the platform's HID backend is not available");
+  if (simulated_) {
+    auto sim = std::make_unique<SimBackend>(loop_);
+    sim_ = sim.get();
+    hid_ = std::move(sim);
+  } else {
+    hid_ = CreatePlatformHidBackend();
+    if (!hid_->Available()) throw PlayError("the platform's HID backend is not available");
+  }
   scheduler_ = std::make_unique<emu::ThreadScheduler>();
   for (const DeviceSpec& spec : scenario_.Devices) {
     auto d = std::make_unique<Device>(spec, *scheduler_);
-    std::string error;
-    if (!d->Adapter.Open("/dev/uhid", &error)) throw PlayError(error);
+    if (sim_) {
+      d->Sim = std::make_unique<emu::SimMerovox>(*sim_, d->Model);
+    } else {
+      d->Uhid = std::make_unique<emu::UhidMerovox>(d->Model);
+      std::string error;
+      if (!d->Uhid->Open("/dev/uhid", &error)) throw PlayError(error);
+    }
     devices_.push_back(std::move(d));
   }
 
@@ -247,7 +272,7 @@ void Play::Poll() {
     }
   }
   for (auto& d : devices_) {
-    const bool on_bus = d->Adapter.OnBus();
+    const bool on_bus = d->Present();
     if (on_bus == d->OnBus) continue;
     d->OnBus = on_bus;
     transcript_.Add("device", d->Name + (on_bus ? " returns" : " leaves the bus"));
@@ -270,14 +295,14 @@ void Play::Fire(const Event& e) {
     case Action::SetIn: {
       Device& d = Named(e.Device);
       transcript_.Add("device", d.Name + " set in");
-      d.Adapter.SetIn();
-      d.OnBus = d.Adapter.OnBus();
+      d.SetIn();
+      d.OnBus = d.Present();
       break;
     }
     case Action::Remove: {
       Device& d = Named(e.Device);
       transcript_.Add("device", d.Name + " removed");
-      d.Adapter.Remove();
+      d.Remove();
       d.OnBus = false;
       break;
     }
@@ -337,7 +362,8 @@ void Play::Finish() {
               << static_cast<long long>(download_packets_ / seconds) << " packets/s\n";
   }
   for (const auto& d : devices_) {
-    const emu::UhidMerovox::Traffic t = d->Adapter.Counts();
+    if (!d->Uhid) continue;
+    const emu::UhidMerovox::Traffic t = d->Uhid->Counts();
     std::cerr << "device " << d->Name << ": " << t.Outputs << " output reports, " << t.Inputs
               << " input reports, created " << t.Creates << " times\n";
   }
@@ -358,7 +384,12 @@ void Play::Run() {
 int main(int argc, char** argv) {
   std::optional<std::uint32_t> latency;
   std::optional<std::uint32_t> image_size;
+  bool simulated = false;
   int arg = 1;
+  if (arg < argc && std::string(argv[arg]) == "--simulated") {
+    simulated = true;
+    ++arg;
+  }
   for (; arg + 1 < argc && std::string(argv[arg]).rfind("--", 0) == 0; arg += 2) {
     const std::string name = argv[arg];
     const auto value = static_cast<std::uint32_t>(std::strtoul(argv[arg + 1], nullptr, 10));
@@ -370,7 +401,8 @@ int main(int argc, char** argv) {
       break;
   }
   if (arg != argc - 1) {
-    std::cerr << "usage: mvx-vm-versionup [--latency MS] [--image-size BYTES] SCENARIO-FILE\n";
+    std::cerr << "usage: mvx-vm-versionup [--simulated] [--latency MS] [--image-size BYTES] "
+                 "SCENARIO-FILE\n";
     return 2;
   }
   const char* file = argv[arg];
@@ -379,7 +411,7 @@ int main(int argc, char** argv) {
     if (latency)
       for (DeviceSpec& d : scenario.Devices) d.Config.Timing.LatencyMs = *latency;
     if (image_size && scenario.Package) scenario.Package->ImageSize = *image_size;
-    Play play(scenario, std::cout);
+    Play play(scenario, std::cout, simulated);
     play.Run();
     std::cout.flush();
     const int unmet = FirstUnmet(scenario.Expect, play.Lines());
