@@ -1,11 +1,12 @@
-// mvx-vm-versionup [--simulated] [--latency MS] [--image-size BYTES]
+// mvx-vm-versionup [--simulated | --gadget] [--latency MS] [--image-size BYTES]
 // SCENARIO-FILE: plays a scenario through the kernel's HID stack. The tool's
 // core runs on real time with the platform's own HID backend (hidraw and
 // libudev); each device of the scenario is the emulator model behind
-// /dev/uhid. The transcript is the scenario runner's, checked against the
-// scenario's "expect" lines; the download's packet rate goes to standard
-// error. --simulated plays the same on the simulated backend, for comparing
-// rates.
+// /dev/uhid, or with --gadget a USB HID gadget (configfs f_hid on the first
+// UDC, dummy_hcd's in the test machine) that the host's usbhid drives. The
+// transcript is the scenario runner's, checked against the scenario's
+// "expect" lines; the download's packet rate goes to standard error.
+// --simulated plays the same on the simulated backend, for comparing rates.
 //
 // Of the scenario's events it plays "open", "set_in" and "remove" at a time
 // or at a sequencer state; the run ends after run_ms, or once every event has
@@ -30,6 +31,7 @@
 
 #include "app/form.h"
 #include "app/ini_profile.h"
+#include "emulator/gadget/hidg_merovox.h"
 #include "emulator/merovox_device.h"
 #include "emulator/scheduler.h"
 #include "emulator/sim_merovox.h"
@@ -90,21 +92,23 @@ void BuildPackage(const PackageSpec& p, const std::string& path) {
 struct Device {
   Device(const DeviceSpec& spec, emu::IScheduler& scheduler)
       : Name(spec.Name), Model(spec.Config, scheduler) {}
-  void SetIn() { Uhid ? Uhid->SetIn() : Sim->SetIn(); }
-  void Remove() { Uhid ? Uhid->Remove() : Sim->Remove(); }
-  bool Present() const { return Uhid ? Uhid->OnBus() : Sim->OnBus(); }
+  void SetIn() { Uhid ? Uhid->SetIn() : Hidg ? Hidg->SetIn() : Sim->SetIn(); }
+  void Remove() { Uhid ? Uhid->Remove() : Hidg ? Hidg->Remove() : Sim->Remove(); }
+  bool Present() const { return Uhid ? Uhid->OnBus() : Hidg ? Hidg->OnBus() : Sim->OnBus(); }
 
   std::string Name;
   emu::MerovoxDevice Model;
   std::unique_ptr<emu::UhidMerovox> Uhid;
   std::unique_ptr<emu::SimMerovox> Sim;
+  std::unique_ptr<emu::HidgMerovox> Hidg;
   bool OnBus = false;  // as last reported
 };
 
 class Play {
  public:
-  Play(const Scenario& s, std::ostream& out, bool simulated)
-      : scenario_(s), transcript_(&out), simulated_(simulated) {}
+  enum class Bus { Uhid, Gadget, Simulated };
+  Play(const Scenario& s, std::ostream& out, Bus bus)
+      : scenario_(s), transcript_(&out), bus_(bus) {}
   ~Play() {
     std::error_code ignored;
     fs::current_path(previous_, ignored);
@@ -132,7 +136,7 @@ class Play {
 
   const Scenario& scenario_;
   Transcript transcript_;
-  const bool simulated_;
+  const Bus bus_;
   fs::path previous_ = fs::current_path();
   fs::path folder_;
   std::string package_path_;
@@ -187,7 +191,7 @@ void Play::Prepare() {
 }
 
 void Play::Start() {
-  if (simulated_) {
+  if (bus_ == Bus::Simulated) {
     auto sim = std::make_unique<SimBackend>(loop_);
     sim_ = sim.get();
     hid_ = std::move(sim);
@@ -198,11 +202,15 @@ void Play::Start() {
   scheduler_ = std::make_unique<emu::ThreadScheduler>();
   for (const DeviceSpec& spec : scenario_.Devices) {
     auto d = std::make_unique<Device>(spec, *scheduler_);
-    if (sim_) {
+    std::string error;
+    if (bus_ == Bus::Simulated) {
       d->Sim = std::make_unique<emu::SimMerovox>(*sim_, d->Model);
+    } else if (bus_ == Bus::Gadget) {
+      d->Hidg = std::make_unique<emu::HidgMerovox>(d->Model);
+      if (!d->Hidg->Open("/sys/kernel/config", "mvx-" + d->Name, "Merovox", {}, &error))
+        throw PlayError(error);
     } else {
       d->Uhid = std::make_unique<emu::UhidMerovox>(d->Model);
-      std::string error;
       if (!d->Uhid->Open("/dev/uhid", &error)) throw PlayError(error);
     }
     devices_.push_back(std::move(d));
@@ -362,10 +370,16 @@ void Play::Finish() {
               << static_cast<long long>(download_packets_ / seconds) << " packets/s\n";
   }
   for (const auto& d : devices_) {
-    if (!d->Uhid) continue;
-    const emu::UhidMerovox::Traffic t = d->Uhid->Counts();
-    std::cerr << "device " << d->Name << ": " << t.Outputs << " output reports, " << t.Inputs
-              << " input reports, created " << t.Creates << " times\n";
+    if (d->Uhid) {
+      const emu::UhidMerovox::Traffic t = d->Uhid->Counts();
+      std::cerr << "device " << d->Name << ": " << t.Outputs << " output reports, " << t.Inputs
+                << " input reports, created " << t.Creates << " times\n";
+    } else if (d->Hidg) {
+      const emu::HidgMerovox::Traffic t = d->Hidg->Counts();
+      std::cerr << "device " << d->Name << ": " << t.Outputs << " output reports, " << t.Inputs
+                << " input reports, bound " << t.Binds << " times, unbound " << t.Unbinds
+                << " times\n";
+    }
   }
 }
 
@@ -384,10 +398,13 @@ void Play::Run() {
 int main(int argc, char** argv) {
   std::optional<std::uint32_t> latency;
   std::optional<std::uint32_t> image_size;
-  bool simulated = false;
+  Play::Bus bus = Play::Bus::Uhid;
   int arg = 1;
   if (arg < argc && std::string(argv[arg]) == "--simulated") {
-    simulated = true;
+    bus = Play::Bus::Simulated;
+    ++arg;
+  } else if (arg < argc && std::string(argv[arg]) == "--gadget") {
+    bus = Play::Bus::Gadget;
     ++arg;
   }
   for (; arg + 1 < argc && std::string(argv[arg]).rfind("--", 0) == 0; arg += 2) {
@@ -401,7 +418,8 @@ int main(int argc, char** argv) {
       break;
   }
   if (arg != argc - 1) {
-    std::cerr << "usage: mvx-vm-versionup [--simulated] [--latency MS] [--image-size BYTES] "
+    std::cerr << "usage: mvx-vm-versionup [--simulated | --gadget] [--latency MS] "
+                 "[--image-size BYTES] "
                  "SCENARIO-FILE\n";
     return 2;
   }
@@ -411,7 +429,7 @@ int main(int argc, char** argv) {
     if (latency)
       for (DeviceSpec& d : scenario.Devices) d.Config.Timing.LatencyMs = *latency;
     if (image_size && scenario.Package) scenario.Package->ImageSize = *image_size;
-    Play play(scenario, std::cout, simulated);
+    Play play(scenario, std::cout, bus);
     play.Run();
     std::cout.flush();
     const int unmet = FirstUnmet(scenario.Expect, play.Lines());
