@@ -23,9 +23,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A configfs or sysfs attribute takes its value in one write.
+// A configfs attribute takes its value in one write, opened as the shell's
+// "echo value > attribute" opens it.
 bool WriteAttribute(const std::string& path, std::string_view value, std::string* error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   bool ok = fd >= 0;
   if (ok) ok = ::write(fd, value.data(), value.size()) == static_cast<ssize_t>(value.size());
   const int saved = errno;
@@ -100,9 +101,16 @@ bool HidgMerovox::Open(const std::string& configfs_root, const std::string& name
   }
   const std::string strings = gadget_ + "/strings/0x409";
   const std::string config = gadget_ + "/configs/c.1";
-  for (const std::string& dir : {gadget_, strings, function_, config, config + "/strings/0x409"}) {
-    if (::mkdir(dir.c_str(), 0755) != 0) {
-      if (error) *error = "cannot make " + dir + ": " + std::strerror(errno);
+  if (::mkdir(gadget_.c_str(), 0755) != 0) {
+    if (error) *error = "cannot make " + gadget_ + ": " + std::strerror(errno);
+    gadget_.clear();
+    return false;
+  }
+  // configfs makes the gadget's "strings", "functions" and "configs" itself.
+  for (const std::string& dir : {strings, function_, config + "/strings/0x409"}) {
+    fs::create_directories(dir, ec);
+    if (ec) {
+      if (error) *error = "cannot make " + dir + ": " + ec.message();
       TearDown();
       return false;
     }
