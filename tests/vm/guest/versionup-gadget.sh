@@ -2,7 +2,7 @@
 # configfs f_hid gadget on dummy_hcd's UDC serving /dev/hidgN; the host's
 # usbhid binds it, and the restart and the final removal unbind the gadget,
 # which the tool sees as a USB unplug in the middle of a read. The same whole
-# version-up as the simulated-backend test, then the 1 MiB download for the
+# version-up as the simulated-backend test, then the 256 KiB download for the
 # packet rate.
 set -u
 player=$MVX_BUILD/tests/vm/mvx-vm-versionup

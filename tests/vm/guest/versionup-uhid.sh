@@ -1,7 +1,7 @@
 # In the guest: whole version-ups through the kernel's HID stack. The tool's
 # core with the hidraw/libudev backend plays scenarios against the emulator
 # behind /dev/uhid: first the same whole version-up as the simulated-backend
-# test, whose expected lines its transcript must show, then a 1 MiB download
+# test, whose expected lines its transcript must show, then a 256 KiB download
 # to a device that answers at once, for the packet rate.
 set -u
 player=$MVX_BUILD/tests/vm/mvx-vm-versionup
