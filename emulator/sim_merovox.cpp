@@ -8,8 +8,14 @@ SimMerovox::SimMerovox(SimBackend& sim, MerovoxDevice& device) : sim_(sim), devi
     const int id = DeviceId();
     if (id >= 0) sim_.SendInput(id, report, length);
   };
-  host.LeaveBus = [this] { UnplugNow(); };
-  host.ReturnToBus = [this] { PlugNow(); };
+  host.LeaveBus = [this] {
+    if (OnBusChange) OnBusChange(false);
+    UnplugNow();
+  };
+  host.ReturnToBus = [this] {
+    if (OnBusChange) OnBusChange(true);
+    PlugNow();
+  };
   device_.SetHost(std::move(host));
 }
 

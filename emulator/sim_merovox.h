@@ -3,6 +3,7 @@
 // back as input reports, and its restart unplugs it and plugs it again.
 #pragma once
 
+#include <functional>
 #include <mutex>
 
 #include "emulator/merovox_device.h"
@@ -24,6 +25,10 @@ class SimMerovox : public ISimDeviceModel {
   int DeviceId() const;
 
   void OnOutputReport(int device_id, const std::uint8_t* data, std::size_t length) override;
+
+  // Told, on the device's thread, just before the device leaves the bus or
+  // comes back by itself (its restart, a removal fault); false is leaving.
+  std::function<void(bool on_bus)> OnBusChange;
 
  private:
   void PlugNow();

@@ -9,6 +9,7 @@
 #include "hid/accepted_devices.h"
 #include "hid/hid_controller.h"
 #include "hid/hid_device.h"
+#include "hid/response_framing.h"
 #include "protocol/packet.h"
 
 namespace mvx {
@@ -153,9 +154,7 @@ void TForm1::HidCtrl1DeviceChange(void* /*sender*/) {
   }
 }
 
-void TForm1::HidCtrl1DeviceData(THidDevice* /*dev*/, std::uint8_t /*report_id*/,
-                                const std::uint8_t* data, std::uint16_t size) {
-  const std::string_view report(reinterpret_cast<const char*>(data), size);
+FramedResponse FrameResponse(std::string_view report) {
   std::size_t length = report.size();
   std::size_t drop = 0;
   // A device packet is binary: it is taken whole, never cut at bytes that
@@ -169,9 +168,16 @@ void TForm1::HidCtrl1DeviceData(THidDevice* /*dev*/, std::uint8_t /*report_id*/,
     }
   }
   const std::string_view line = report.substr(0, length);
-  ResponseText.assign(line.substr(0, line.size() >= drop ? line.size() - drop : 0));
+  return {line, line.substr(0, line.size() >= drop ? line.size() - drop : 0)};
+}
+
+void TForm1::HidCtrl1DeviceData(THidDevice* /*dev*/, std::uint8_t /*report_id*/,
+                                const std::uint8_t* data, std::uint16_t size) {
+  const FramedResponse framed =
+      FrameResponse(std::string_view(reinterpret_cast<const char*>(data), size));
+  ResponseText.assign(framed.Text);
   ResponseReceived = true;
-  WriteLog(HexDump(line) + "-" + Printable(ResponseText), 0);
+  WriteLog(HexDump(framed.Line) + "-" + Printable(ResponseText), 0);
 }
 
 }  // namespace mvx

@@ -1,5 +1,7 @@
 #include "protocol/packet.h"
 
+#include <algorithm>
+
 namespace mvx::protocol {
 
 bool IsDevicePacket(std::string_view bytes) {
@@ -10,37 +12,53 @@ bool IsDevicePacket(std::string_view bytes) {
   return false;
 }
 
+std::size_t PacketReader::Available(std::size_t offset) const {
+  return offset < bytes_.size() ? bytes_.size() - offset : 0;
+}
+
 std::uint8_t PacketReader::U8(std::size_t offset) const {
-  return offset < bytes_.size() ? static_cast<std::uint8_t>(bytes_[offset]) : 0;
+  return Available(offset) > 0 ? static_cast<std::uint8_t>(bytes_[offset]) : 0;
+}
+
+// The byte skip places after offset, without letting the sum wrap around to
+// the start of the packet.
+std::uint8_t PacketReader::U8After(std::size_t offset, std::size_t skip) const {
+  return skip < Available(offset) ? static_cast<std::uint8_t>(bytes_[offset + skip]) : 0;
 }
 
 std::uint16_t PacketReader::U16LE(std::size_t offset) const {
-  return static_cast<std::uint16_t>(U8(offset) | (U8(offset + 1) << 8));
+  return static_cast<std::uint16_t>(U8(offset) | (U8After(offset, 1) << 8));
 }
 
 std::uint16_t PacketReader::U16BE(std::size_t offset) const {
-  return static_cast<std::uint16_t>((U8(offset) << 8) | U8(offset + 1));
+  return static_cast<std::uint16_t>((U8(offset) << 8) | U8After(offset, 1));
 }
 
 std::uint32_t PacketReader::U32LE(std::size_t offset) const {
-  return static_cast<std::uint32_t>(U16LE(offset)) |
-         (static_cast<std::uint32_t>(U16LE(offset + 2)) << 16);
+  return static_cast<std::uint32_t>(U8(offset)) |
+         static_cast<std::uint32_t>(U8After(offset, 1)) << 8 |
+         static_cast<std::uint32_t>(U8After(offset, 2)) << 16 |
+         static_cast<std::uint32_t>(U8After(offset, 3)) << 24;
 }
 
 std::uint32_t PacketReader::U32BE(std::size_t offset) const {
-  return (static_cast<std::uint32_t>(U16BE(offset)) << 16) | U16BE(offset + 2);
+  return static_cast<std::uint32_t>(U8(offset)) << 24 |
+         static_cast<std::uint32_t>(U8After(offset, 1)) << 16 |
+         static_cast<std::uint32_t>(U8After(offset, 2)) << 8 |
+         static_cast<std::uint32_t>(U8After(offset, 3));
 }
 
 std::string PacketReader::Bytes(std::size_t offset, std::size_t length) const {
   std::string out(length, '\0');
-  for (std::size_t i = 0; i < length && offset + i < bytes_.size(); ++i)
-    out[i] = bytes_[offset + i];
+  const std::size_t present = std::min(length, Available(offset));
+  for (std::size_t i = 0; i < present; ++i) out[i] = bytes_[offset + i];
   return out;
 }
 
 std::string PacketReader::Text(std::size_t offset, std::size_t max_length) const {
   std::string out;
-  for (std::size_t i = 0; i < max_length && offset + i < bytes_.size(); ++i) {
+  const std::size_t present = std::min(max_length, Available(offset));
+  for (std::size_t i = 0; i < present; ++i) {
     const char c = bytes_[offset + i];
     if (c == '\0') break;
     out += c;

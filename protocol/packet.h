@@ -34,6 +34,9 @@ class PacketReader {
   std::string Text(std::size_t offset, std::size_t max_length) const;
 
  private:
+  // Bytes of the packet from offset on (0 at or past its end).
+  std::size_t Available(std::size_t offset) const;
+  std::uint8_t U8After(std::size_t offset, std::size_t skip) const;
   std::string_view bytes_;
 };
 

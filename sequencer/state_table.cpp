@@ -7,13 +7,9 @@
 namespace mvx {
 namespace {
 
-// The file-operation steps live in deviceops/.
-#define MVX_DEVICEOPS_STEP(step) &TForm1::step
-
 #define MVX_STATE_ROW(number, name, step) StateRow{number, #name, step},
 constexpr std::array kStates{MVX_SEQUENCER_STATES(MVX_STATE_ROW)};
 #undef MVX_STATE_ROW
-#undef MVX_DEVICEOPS_STEP
 
 }  // namespace
 

@@ -11,44 +11,42 @@ class TForm1;
 // One row per state: number, name, step. The numbers and names never change;
 // the step is an operation of the main window, or none for a state that only
 // waits for something outside the machine (a device, the restart watchdog).
-// MVX_DEVICEOPS_STEP marks the steps of the file operations (download,
-// install, information file, format).
-#define MVX_SEQUENCER_STATES(X)                                 \
-  X(0, Initial, nullptr)                                        \
-  X(1, Idle, nullptr)                                           \
-  X(2, SetClock, &TForm1::SetClock)                             \
-  X(3, ClockReply, &TForm1::ClockReply)                         \
-  X(4, VersionReply, &TForm1::VersionReply)                     \
-  X(41, SerialReply, &TForm1::SerialReply)                      \
-  X(39, KindReply, &TForm1::KindReply)                          \
-  X(40, DetailReply, &TForm1::DetailReply)                      \
-  X(50, LanguageReply, &TForm1::LanguageReply)                  \
-  X(5, FileInfoReply, MVX_DEVICEOPS_STEP(FileInfoReply))        \
-  X(7, DeleteReply, MVX_DEVICEOPS_STEP(DeleteReply))            \
-  X(8, DownloadBegin, MVX_DEVICEOPS_STEP(DownloadBegin))        \
-  X(9, DownloadTransfer, MVX_DEVICEOPS_STEP(DownloadTransfer))  \
-  X(10, VerifyBegin, MVX_DEVICEOPS_STEP(VerifyBegin))           \
-  X(12, VerifyReply, MVX_DEVICEOPS_STEP(VerifyReply))           \
-  X(13, BackupReply, MVX_DEVICEOPS_STEP(BackupReply))           \
-  X(14, AwaitRestart, nullptr)                                  \
-  X(16, RequeryVersion, MVX_DEVICEOPS_STEP(RequeryVersion))     \
-  X(20, DigestReply, MVX_DEVICEOPS_STEP(DigestReply))           \
-  X(21, NewVersionReply, MVX_DEVICEOPS_STEP(NewVersionReply))   \
-  X(32, SerialInfoReply, MVX_DEVICEOPS_STEP(SerialInfoReply))   \
-  X(33, UploadTransfer, MVX_DEVICEOPS_STEP(UploadTransfer))     \
-  X(34, SetSerialReply, MVX_DEVICEOPS_STEP(SetSerialReply))     \
-  X(35, ClearReply, MVX_DEVICEOPS_STEP(ClearReply))             \
-  X(36, PostCheckBegin, &TForm1::PostCheckBegin)                \
-  X(37, PostKindReply, &TForm1::PostKindReply)                  \
-  X(44, FormatBegin, MVX_DEVICEOPS_STEP(FormatBegin))           \
-  X(42, FormatStartReply, MVX_DEVICEOPS_STEP(FormatStartReply)) \
-  X(43, FormatReadyReply, MVX_DEVICEOPS_STEP(FormatReadyReply)) \
-  X(46, FormatResetReply, MVX_DEVICEOPS_STEP(FormatResetReply)) \
-  X(47, FormatSizeReply, MVX_DEVICEOPS_STEP(FormatSizeReply))   \
-  X(48, PostDetailBegin, &TForm1::PostDetailBegin)              \
-  X(38, PostDetailReply, &TForm1::PostDetailReply)              \
-  X(49, PostLanguageReply, &TForm1::PostLanguageReply)          \
-  X(45, Finished, &TForm1::Finished)                            \
+#define MVX_SEQUENCER_STATES(X)                        \
+  X(0, Initial, nullptr)                               \
+  X(1, Idle, nullptr)                                  \
+  X(2, SetClock, &TForm1::SetClock)                    \
+  X(3, ClockReply, &TForm1::ClockReply)                \
+  X(4, VersionReply, &TForm1::VersionReply)            \
+  X(41, SerialReply, &TForm1::SerialReply)             \
+  X(39, KindReply, &TForm1::KindReply)                 \
+  X(40, DetailReply, &TForm1::DetailReply)             \
+  X(50, LanguageReply, &TForm1::LanguageReply)         \
+  X(5, FileInfoReply, &TForm1::FileInfoReply)          \
+  X(7, DeleteReply, &TForm1::DeleteReply)              \
+  X(8, DownloadBegin, &TForm1::DownloadBegin)          \
+  X(9, DownloadTransfer, &TForm1::DownloadTransfer)    \
+  X(10, VerifyBegin, &TForm1::VerifyBegin)             \
+  X(12, VerifyReply, &TForm1::VerifyReply)             \
+  X(13, BackupReply, &TForm1::BackupReply)             \
+  X(14, AwaitRestart, nullptr)                         \
+  X(16, RequeryVersion, &TForm1::RequeryVersion)       \
+  X(20, DigestReply, &TForm1::DigestReply)             \
+  X(21, NewVersionReply, &TForm1::NewVersionReply)     \
+  X(32, SerialInfoReply, &TForm1::SerialInfoReply)     \
+  X(33, UploadTransfer, &TForm1::UploadTransfer)       \
+  X(34, SetSerialReply, &TForm1::SetSerialReply)       \
+  X(35, ClearReply, &TForm1::ClearReply)               \
+  X(36, PostCheckBegin, &TForm1::PostCheckBegin)       \
+  X(37, PostKindReply, &TForm1::PostKindReply)         \
+  X(44, FormatBegin, &TForm1::FormatBegin)             \
+  X(42, FormatStartReply, &TForm1::FormatStartReply)   \
+  X(43, FormatReadyReply, &TForm1::FormatReadyReply)   \
+  X(46, FormatResetReply, &TForm1::FormatResetReply)   \
+  X(47, FormatSizeReply, &TForm1::FormatSizeReply)     \
+  X(48, PostDetailBegin, &TForm1::PostDetailBegin)     \
+  X(38, PostDetailReply, &TForm1::PostDetailReply)     \
+  X(49, PostLanguageReply, &TForm1::PostLanguageReply) \
+  X(45, Finished, &TForm1::Finished)                   \
   X(99, Closing, &TForm1::CloseDevice)
 
 // The state numbers by name: SequencerState = state::KindReply.

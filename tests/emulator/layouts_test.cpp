@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
+#include "protocol/packet.h"
+
 namespace mvx::protocol {
 namespace {
 
@@ -76,6 +80,20 @@ TEST(Layouts, ShortAndOversizedPacketsReadSafely) {
       UploadStartPacket::Read(std::string("UPLS", 4) + std::string(8, '\0') + std::string(80, 'n'))
           .FileName.size(),
       52u);
+}
+
+// An offset near the top of the address space must not wrap around to the
+// start of the packet.
+TEST(Layouts, OffsetsPastTheEndNeverWrapToTheStart) {
+  const PacketReader r("ABCDEFGH");
+  const std::size_t far = std::numeric_limits<std::size_t>::max();
+  EXPECT_EQ(r.U16LE(far), 0u);
+  EXPECT_EQ(r.U16BE(far), 0u);
+  EXPECT_EQ(r.U32LE(far - 1), 0u);
+  EXPECT_EQ(r.U32BE(far - 2), 0u);
+  EXPECT_EQ(r.Bytes(far - 1, 4), std::string(4, '\0'));
+  EXPECT_EQ(r.Text(far - 1, 4), "");
+  EXPECT_EQ(r.U32LE(6), 0x4847u);
 }
 
 }  // namespace

@@ -109,6 +109,19 @@ TEST_F(TickTest, StopSequencerEndsTheRun) {
   EXPECT_FALSE(form.Timer1.Enabled());
 }
 
+// The device did not come back within the watchdog's time: its version is
+// asked for all the same, into the void when no device is found.
+TEST_F(TickTest, RestartWatchdogAsksForTheVersion) {
+  form.DeviceReady = false;
+  form.SequencerState = state::AwaitRestart;
+  form.Timer2.SetEnabled(true);
+  form.Timer2Timer();
+  EXPECT_FALSE(form.Timer2.Enabled());
+  EXPECT_FALSE(form.DeviceReady);
+  EXPECT_EQ(bench.SentLines(), std::vector<std::string>{"VER"});
+  EXPECT_EQ(form.SequencerState, state::NewVersionReply);
+}
+
 TEST(StateTableTest, NumbersAreUnique) {
   const auto table = StateTable();
   for (std::size_t i = 0; i < table.size(); ++i)

@@ -148,7 +148,6 @@ struct Runner::Session {
     std::string Name;
     emu::MerovoxDevice Model;
     emu::SimMerovox Adapter;
-    bool OnBus = false;  // as last reported
   };
 
   Session(const Scenario& s, Transcript& t, bool on_real_time)
@@ -281,8 +280,16 @@ void Runner::Session::Start() {
                               Text(r.Answer));
   };
 
-  for (const DeviceSpec& spec : scenario.Devices)
+  for (const DeviceSpec& spec : scenario.Devices) {
     devices.push_back(std::make_unique<Device>(spec, *scheduler, *sim));
+    // Posted before the backend posts its change notification, so the line
+    // comes before the tool's reaction on either clock.
+    devices.back()->Adapter.OnBusChange = [this, name = spec.Name](bool on_bus) {
+      loop->Loop().Post([this, name, on_bus] {
+        transcript.Add("device", name + (on_bus ? " returns" : " leaves the bus"));
+      });
+    };
+  }
 
   fired.assign(scenario.Events.size(), false);
   for (std::size_t i = 0; i < scenario.Events.size(); ++i) {
@@ -299,8 +306,8 @@ void Runner::Session::Start() {
   Guarded([&] { f.FormCreate(); });
 }
 
-// After every event of the loop: state entries, commands the devices have
-// received, devices that left or came back by themselves.
+// After every event of the loop: state entries and commands the devices have
+// received.
 void Runner::Session::Poll() {
   const int state = form->SequencerState;
   if (state != last_state) {
@@ -322,12 +329,6 @@ void Runner::Session::Poll() {
       Fire(e);
     }
   }
-  for (auto& d : devices) {
-    const bool on_bus = d->Adapter.OnBus();
-    if (on_bus == d->OnBus) continue;
-    d->OnBus = on_bus;
-    transcript.Add("device", d->Name + (on_bus ? " returns" : " leaves the bus"));
-  }
 }
 
 void Runner::Session::Fire(const Event& e) {
@@ -336,14 +337,12 @@ void Runner::Session::Fire(const Event& e) {
       Device& d = DeviceNamed(e.Device);
       transcript.Add("device", d.Name + " set in");
       d.Adapter.SetIn();
-      d.OnBus = d.Adapter.OnBus();
       break;
     }
     case Action::Remove: {
       Device& d = DeviceNamed(e.Device);
       transcript.Add("device", d.Name + " removed");
       d.Adapter.Remove();
-      d.OnBus = false;
       break;
     }
     case Action::Send:

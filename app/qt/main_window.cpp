@@ -1,0 +1,263 @@
+#include "app/qt/main_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <algorithm>
+#include <climits>
+
+#include "app/qt/qt_platform.h"
+
+namespace mvx {
+namespace {
+
+QFont WindowFont(int pixel_size) {
+  // Tahoma where it is installed; the Japanese texts need a font with
+  // Japanese glyphs, which fonts-vlgothic provides (VL PGothic is its
+  // proportional face, closer to Tahoma than the fixed-pitch VL Gothic).
+  QFont font;
+  font.setFamilies(
+      {QStringLiteral("Tahoma"), QStringLiteral("VL PGothic"), QStringLiteral("VL Gothic")});
+  font.setPixelSize(pixel_size);
+  return font;
+}
+
+int ToProgressValue(long long value) {
+  return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
+
+}  // namespace
+
+void ClickLabel::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) pressed_ = true;
+  QLabel::mousePressEvent(event);
+}
+
+void ClickLabel::mouseReleaseEvent(QMouseEvent* event) {
+  const bool click =
+      pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+  pressed_ = false;
+  QLabel::mouseReleaseEvent(event);
+  if (click && OnClick) OnClick();
+}
+
+MainWindow::MainWindow(TForm1& form) : form_(form) {
+  setWindowTitle(QString::fromUtf8(kAppTitle));
+  // A single fixed border with the system menu and minimize button only.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setFont(WindowFont(12));
+
+  strip_ = new QWidget(this);
+  strip_->setObjectName(QStringLiteral("ClientArea"));
+  strip_->setFixedSize(kStripWidth, kStripHeight);
+  setCentralWidget(strip_);
+
+  BuildMenu();
+  BuildControls();
+
+  // The window is the strip plus the menu bar, which is as tall as a Windows
+  // menu bar (19 pixels) unless its font needs more; nothing resizes it.
+  const int menu_height = std::max(kMenuHeight, menuBar()->sizeHint().height());
+  menuBar()->setFixedHeight(menu_height);
+  setFixedSize(kStripWidth, kStripHeight + menu_height);
+  CentreOnScreen();
+}
+
+MainWindow::~MainWindow() {
+  for (TControl* control : bound_) control->OnChanged = nullptr;
+  form_.Memo1.OnLineAdded = nullptr;
+  form_.Memo1.OnCleared = nullptr;
+}
+
+void MainWindow::Bind(TControl& control, std::function<void()> show) {
+  show();
+  control.OnChanged = std::move(show);
+  bound_.push_back(&control);
+}
+
+void MainWindow::BuildMenu() {
+  auto add_menu = [this](TMenuItem& item) {
+    QMenu* menu = menuBar()->addMenu(ToDisplayText(item.Caption));
+    QAction* action = menu->menuAction();
+    action->setObjectName(QString::fromStdString(item.Name));
+    Bind(item, [action, &item] { action->setEnabled(item.Enabled()); });
+    return menu;
+  };
+  auto add_item = [this](QMenu* menu, TMenuItem& item, void (TForm1::*handler)()) {
+    QAction* action = menu->addAction(ToDisplayText(item.Caption));
+    action->setObjectName(QString::fromStdString(item.Name));
+    Bind(item, [action, &item] { action->setEnabled(item.Enabled()); });
+    connect(action, &QAction::triggered, this,
+            [this, handler] { form_.Guarded([this, handler] { (form_.*handler)(); }); });
+  };
+  QMenu* file = add_menu(form_.File1);
+  add_item(file, form_.OpenFile, &TForm1::OpenFileClick);
+  add_item(file, form_.Exit1, &TForm1::Exit1Click);
+  QMenu* info = add_menu(form_.Info1);
+  add_item(info, form_.Version1, &TForm1::Version1Click);
+}
+
+QLabel* MainWindow::AddLabel(TLabel& label, int left, int top, QLabel* widget) {
+  if (widget == nullptr) widget = new QLabel(strip_);
+  widget->setParent(strip_);
+  widget->setObjectName(QString::fromStdString(label.Name));
+  widget->setTextFormat(Qt::PlainText);
+  widget->move(left, top);
+  Bind(label, [widget, &label] {
+    widget->setText(ToDisplayText(label.Caption()));
+    widget->adjustSize();
+  });
+  return widget;
+}
+
+QCheckBox* MainWindow::AddCheckBox(TCheckBox& box, int left, int top, int width, int height) {
+  auto* widget = new QCheckBox(ToDisplayText(box.Caption), strip_);
+  widget->setObjectName(QString::fromStdString(box.Name));
+  widget->setGeometry(left, top, width, height);
+  widget->setFont(WindowFont(15));
+  // A box that is no tab stop still takes the focus when clicked.
+  widget->setFocusPolicy(box.TabStop ? Qt::StrongFocus : Qt::ClickFocus);
+  Bind(box, [widget, &box] {
+    const QSignalBlocker quiet(widget);
+    widget->setChecked(box.Checked());
+  });
+  // Only the operator's toggles (click or Space) reach the form, which runs
+  // the box's click handler; the form's own changes come back through Bind.
+  connect(widget, &QCheckBox::clicked, this, [this, widget, &box](bool checked) {
+    form_.Guarded([&box, checked] { box.SetChecked(checked); });
+    const QSignalBlocker quiet(widget);
+    widget->setChecked(box.Checked());
+  });
+  return widget;
+}
+
+void MainWindow::BuildControls() {
+  TForm1& f = form_;
+
+  // The strip the operator sees.
+  AddLabel(f.Label1, 20, 12);
+  auto* progress = new QProgressBar(strip_);
+  progress->setObjectName(QString::fromStdString(f.ProgressBar1.Name));
+  progress->setGeometry(20, 52, 229, 25);
+  progress->setTextVisible(false);
+  Bind(f.ProgressBar1, [progress, &f] {
+    progress->setRange(0, ToProgressValue(f.ProgressBar1.Max()));
+    progress->setValue(ToProgressValue(f.ProgressBar1.Position()));
+  });
+
+  // Everything below lies beyond the strip's edges.
+  AddLabel(f.Label3, 20, 116);
+  auto* current_version = new ClickLabel(strip_);
+  current_version->OnClick = [this] {
+    form_.Guarded([this] { form_.LabelCurrentVersionClick(); });
+  };
+  AddLabel(f.LabelCurrentVersion, 120, 116, current_version);
+  AddLabel(f.LabelFilename, 188, 116);
+  AddLabel(f.Label2, 20, 132);
+  AddLabel(f.LabelModelName, 120, 132);
+  AddLabel(f.Label4, 188, 132);
+  AddLabel(f.LabelUpdateVersion, 288, 132);
+  AddLabel(f.Label5, 20, 148);
+  auto* serial = new ClickLabel(strip_);
+  serial->OnClick = [this] { form_.Guarded([this] { form_.LabelSerialNumberClick(); }); };
+  AddLabel(f.LabelSerialNumber, 120, 148, serial);
+  QLabel* copied = AddLabel(f.LabelClipboardCopyMessage, 56, 164);
+  QPalette copied_palette = copied->palette();
+  copied_palette.setColor(QPalette::WindowText, copied_palette.color(QPalette::Highlight));
+  copied->setPalette(copied_palette);
+
+  // The log comes before the check boxes in the tab order.
+  auto* memo = new QPlainTextEdit(strip_);
+  memo->setObjectName(QString::fromStdString(f.Memo1.Name));
+  memo->setGeometry(28, 188, 829, 377);
+  memo->setReadOnly(true);
+  memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+  memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  memo->setTabChangesFocus(true);
+  memo->setFocusPolicy(Qt::StrongFocus);
+  for (const std::string& line : f.Memo1.Lines())
+    memo->appendPlainText(QString::fromStdString(line));
+  f.Memo1.OnLineAdded = [memo](const std::string& line) {
+    memo->appendPlainText(QString::fromStdString(line));
+  };
+  f.Memo1.OnCleared = [memo] { memo->clear(); };
+
+  QCheckBox* format = AddCheckBox(f.CheckBoxFileFormat, 540, 36, 273, 17);
+  QCheckBox* cross_type = AddCheckBox(f.CheckBoxSarSdfVersionup, 540, 64, 273, 17);
+  (void)format;
+  setTabOrder(memo, cross_type);
+
+  QFont status_font = WindowFont(16);
+  status_font.setBold(true);
+  for (auto [label, top] : {std::pair{&f.LabelVersionupStatus, 112}, {&f.LabelFormatStatus, 136}}) {
+    QLabel* status = AddLabel(*label, 540, top);
+    status->setFont(status_font);
+    QPalette palette = status->palette();
+    palette.setColor(QPalette::WindowText, QColor(0x00, 0x80, 0x00));
+    status->setPalette(palette);
+    status->adjustSize();
+  }
+  AddLabel(f.Label6, 432, 312);
+
+  auto* close = new QPushButton(QStringLiteral("Close"), strip_);
+  close->setObjectName(QStringLiteral("SpeedButton1"));
+  close->setGeometry(736, 584, 85, 22);
+  close->setFocusPolicy(Qt::NoFocus);
+  close->setAutoDefault(false);
+  connect(close, &QPushButton::clicked, this,
+          [this] { form_.Guarded([this] { form_.SpeedButton1Click(); }); });
+}
+
+void MainWindow::CentreOnScreen() {
+  const QScreen* screen = this->screen();
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  setGeometry(
+      QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!destroyed_) {
+    destroyed_ = true;
+    // Closing ends the program whatever a version-up is doing: no tick may
+    // run on a form whose image is already closed.
+    form_.Timer1.SetEnabled(false);
+    form_.Timer2.SetEnabled(false);
+    form_.Guarded([this] { form_.FormDestroy(); });
+  }
+  event->accept();
+  if (OnClosed) OnClosed();
+}
+
+int RunMainWindow(QApplication& app, QtPlatform& platform, TForm1& form, const RunHooks& hooks) {
+  // Only the main window ends the program. Left to Qt, the start-up warning
+  // box, closed while no window is shown yet, would count as the last window
+  // and end the program before it began.
+  app.setQuitOnLastWindowClosed(false);
+  MainWindow window(form);
+  window.OnClosed = [&app] { app.quit(); };
+  platform.SetWindow(&window);
+  form.SetView(&platform);
+  if (hooks.built) hooks.built(window);
+  form.Guarded([&form] { form.FormCreate(); });
+  window.show();
+  if (hooks.shown) hooks.shown(window);
+  const int status = app.exec();
+  form.SetView(nullptr);
+  platform.SetWindow(nullptr);
+  return status;
+}
+
+}  // namespace mvx

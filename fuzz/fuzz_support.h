@@ -1,0 +1,102 @@
+// What every fuzz target shares: a failed property aborts (libFuzzer keeps the
+// input that broke it), and targets that write files get a private working
+// directory of their own.
+#pragma once
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace mvx::fuzz {
+
+[[noreturn]] inline void Fail(const char* property, const char* file, int line) {
+  std::fprintf(stderr, "%s:%d: property broken: %s\n", file, line, property);
+  std::fflush(stderr);
+  std::abort();
+}
+
+#define MVX_FUZZ_CHECK(condition) \
+  ((condition) ? (void)0 : ::mvx::fuzz::Fail(#condition, __FILE__, __LINE__))
+
+// A fresh directory under the system's temporary folder, made the working
+// directory for the life of the process and removed at its end.
+class WorkDir {
+ public:
+  explicit WorkDir(std::string_view target) {
+    path_ = std::filesystem::temp_directory_path() /
+            (std::string("mvx_fuzz_") + std::string(target) + "_" + std::to_string(getpid()));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+    std::filesystem::current_path(path_);
+  }
+  ~WorkDir() {
+    std::error_code ignored;
+    std::filesystem::current_path(path_.parent_path(), ignored);
+    std::filesystem::remove_all(path_, ignored);
+  }
+  WorkDir(const WorkDir&) = delete;
+  WorkDir& operator=(const WorkDir&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  // The names in the directory, sorted.
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path_))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline void WriteFile(const std::string& name, std::string_view bytes) {
+  std::ofstream out(name, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  MVX_FUZZ_CHECK(out.good());
+}
+
+// The whole file, or nothing when it does not exist.
+inline bool ReadFile(const std::string& name, std::string& bytes) {
+  std::ifstream in(name, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
+// The fuzzer's bytes taken one field at a time; what runs out reads as zero.
+class Bytes {
+ public:
+  Bytes(const std::uint8_t* data, std::size_t size)
+      : rest_(reinterpret_cast<const char*>(data), size) {}
+  bool Empty() const { return rest_.empty(); }
+  std::uint8_t U8() {
+    if (rest_.empty()) return 0;
+    const auto value = static_cast<std::uint8_t>(rest_.front());
+    rest_.remove_prefix(1);
+    return value;
+  }
+  std::uint16_t U16() { return static_cast<std::uint16_t>(U8() | U8() << 8); }
+  std::string_view Take(std::size_t length) {
+    const std::string_view part = rest_.substr(0, length);
+    rest_.remove_prefix(part.size());
+    return part;
+  }
+  std::string_view Rest() { return Take(rest_.size()); }
+
+ private:
+  std::string_view rest_;
+};
+
+}  // namespace mvx::fuzz

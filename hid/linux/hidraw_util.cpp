@@ -1,0 +1,139 @@
+#include "hid/linux/hidraw_util.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace mvx::hidraw {
+namespace {
+
+// A hexadecimal field of at most max_digits digits whose value fits in 16 bits.
+std::optional<std::uint16_t> Hex(std::string_view text, std::size_t max_digits) {
+  if (text.empty() || text.size() > max_digits) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : text) {
+    int digit;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    else
+      return std::nullopt;
+    value = value * 16 + static_cast<std::uint64_t>(digit);
+  }
+  if (value > 0xFFFF) return std::nullopt;
+  return static_cast<std::uint16_t>(value);
+}
+
+// Splits "a:b:c" into exactly three fields.
+bool Split3(std::string_view text, std::string_view parts[3]) {
+  for (int i = 0; i < 2; ++i) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string_view::npos) return false;
+    parts[i] = text.substr(0, colon);
+    text.remove_prefix(colon + 1);
+  }
+  parts[2] = text;
+  return true;
+}
+
+std::optional<HidId> FromFields(std::string_view parts[3], std::size_t max_digits) {
+  const auto bus = Hex(parts[0], max_digits), vendor = Hex(parts[1], max_digits),
+             product = Hex(parts[2], max_digits);
+  if (!bus || !vendor || !product) return std::nullopt;
+  return HidId{*bus, *vendor, *product};
+}
+
+}  // namespace
+
+std::optional<HidId> ParseHidId(std::string_view text) {
+  std::string_view parts[3];
+  if (!Split3(text, parts)) return std::nullopt;
+  return FromFields(parts, 8);
+}
+
+std::optional<HidId> ParseHidSysname(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return std::nullopt;
+  std::string_view parts[3];
+  if (!Split3(name.substr(0, dot), parts)) return std::nullopt;
+  // The sequence number grows with every connection; only its form matters.
+  const std::string_view sequence = name.substr(dot + 1);
+  if (sequence.empty() || !std::all_of(sequence.begin(), sequence.end(), [](char c) {
+        return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+      }))
+    return std::nullopt;
+  return FromFields(parts, 4);
+}
+
+std::optional<std::uint16_t> ParseHex16(std::string_view text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
+  return Hex(text, 4);
+}
+
+std::size_t NormaliseInputReport(bool numbered, const std::uint8_t* raw, std::size_t raw_length,
+                                 std::uint8_t* out, std::size_t length) {
+  if (out == nullptr || length == 0) return 0;
+  std::fill(out, out + length, std::uint8_t{0});
+  if (raw == nullptr) raw_length = 0;
+  if (numbered) {
+    std::memcpy(out, raw, std::min(raw_length, length));
+  } else {
+    // out[0] stays 0: the report ID of an unnumbered report.
+    std::memcpy(out + 1, raw, std::min(raw_length, length - 1));
+  }
+  return length;
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+  if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+  std::u16string wide;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t extra;
+    std::uint32_t code;
+    if (lead < 0x80) {
+      extra = 0;
+      code = lead;
+    } else if (lead >= 0xC2 && lead < 0xE0) {
+      extra = 1;
+      code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead < 0xF0) {
+      extra = 2;
+      code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead < 0xF5) {
+      extra = 3;
+      code = lead & 0x07;
+    } else {
+      wide.push_back(u'\uFFFD');
+      ++i;
+      continue;
+    }
+    std::size_t n = 1;
+    while (n <= extra && i + n < text.size() &&
+           (static_cast<unsigned char>(text[i + n]) & 0xC0) == 0x80) {
+      code = (code << 6) | (static_cast<unsigned char>(text[i + n]) & 0x3F);
+      ++n;
+    }
+    const bool overlong = (extra == 2 && code < 0x800) || (extra == 3 && code < 0x10000);
+    if (n <= extra || overlong || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
+      wide.push_back(u'\uFFFD');
+      i += n;
+      continue;
+    }
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      wide.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+      wide.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+    } else {
+      wide.push_back(static_cast<char16_t>(code));
+    }
+    i += n;
+  }
+  return wide;
+}
+
+}  // namespace mvx::hidraw

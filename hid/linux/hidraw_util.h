@@ -1,0 +1,36 @@
+// The pure parts of the hidraw backend: what udev and sysfs say about a HID
+// device, and how hidraw's reports are brought to the delivery contract.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace mvx::hidraw {
+
+struct HidId {
+  std::uint16_t Bus = 0;
+  std::uint16_t VendorID = 0;
+  std::uint16_t ProductID = 0;
+};
+
+// The HID device's HID_ID property: "0003:00005E3A:00000051".
+std::optional<HidId> ParseHidId(std::string_view text);
+// The HID device's sysfs name, bus:vendor:product.sequence: "0003:5E3A:0051.000B".
+std::optional<HidId> ParseHidSysname(std::string_view name);
+// A hexadecimal sysfs attribute such as bcdDevice ("0100\n").
+std::optional<std::uint16_t> ParseHex16(std::string_view text);
+
+// One report as hidraw read it, into the delivery contract: report ID first
+// (0 prepended for a device without numbered reports), then zeros up to
+// length. Returns the bytes transferred: length (0 when length is 0).
+std::size_t NormaliseInputReport(bool numbered, const std::uint8_t* raw, std::size_t raw_length,
+                                 std::uint8_t* out, std::size_t length);
+
+// sysfs strings are UTF-8; the product string is wide. A malformed sequence
+// becomes U+FFFD; a trailing newline is dropped.
+std::u16string Utf8ToUtf16(std::string_view text);
+
+}  // namespace mvx::hidraw
