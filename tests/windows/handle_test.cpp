@@ -23,6 +23,13 @@ using Clock = std::chrono::steady_clock;
 constexpr unsigned kLongSliceMs = 10000;
 constexpr auto kWokenWithin = std::chrono::seconds(5);
 
+// Waits in slices, as the read thread does, for at most five seconds.
+bool Completes(IHidHandle& handle) {
+  for (int i = 0; i < 50; ++i)
+    if (handle.WaitRead(100)) return true;
+  return false;
+}
+
 class WinHandleTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -80,18 +87,14 @@ TEST_F(WinHandleTest, AReadCompletesWithTheReportAndItsLength) {
   EXPECT_EQ(handle->FinishRead(), 0u);
   const auto report = Report("OK\n", 65);
   ASSERT_TRUE(server_.Send(report));
-  bool completed = false;
-  for (int i = 0; i < 50 && !completed; ++i) completed = handle->WaitRead(100);
-  ASSERT_TRUE(completed);
+  ASSERT_TRUE(Completes(*handle));
   EXPECT_EQ(handle->FinishRead(), 65u);
   EXPECT_EQ(buffer, report);
 
   // The next read starts afresh.
   ASSERT_TRUE(handle->BeginRead(buffer.data(), buffer.size()));
   ASSERT_TRUE(server_.Send(Report("NG\n", 65)));
-  completed = false;
-  for (int i = 0; i < 50 && !completed; ++i) completed = handle->WaitRead(100);
-  ASSERT_TRUE(completed);
+  ASSERT_TRUE(Completes(*handle));
   EXPECT_EQ(handle->FinishRead(), 65u);
   EXPECT_EQ(buffer[1], 'N');
 }
@@ -128,9 +131,7 @@ TEST_F(WinHandleTest, ACancelledReadIsOverAndTheNextOneWorks) {
   // A read still pending would refuse a new one.
   ASSERT_TRUE(handle->BeginRead(buffer.data(), buffer.size()));
   ASSERT_TRUE(server_.Send(Report("OK", 65)));
-  bool completed = false;
-  for (int i = 0; i < 50 && !completed; ++i) completed = handle->WaitRead(100);
-  ASSERT_TRUE(completed);
+  ASSERT_TRUE(Completes(*handle));
   EXPECT_EQ(handle->FinishRead(), 65u);
 }
 
@@ -154,9 +155,7 @@ TEST_F(WinHandleTest, AGoneDeviceEndsThePendingReadWithNothingAndRefusesTheNext)
   std::vector<std::uint8_t> buffer(65);
   ASSERT_TRUE(handle->BeginRead(buffer.data(), buffer.size()));
   server_.Disconnect();
-  bool completed = false;
-  for (int i = 0; i < 50 && !completed; ++i) completed = handle->WaitRead(100);
-  ASSERT_TRUE(completed);
+  ASSERT_TRUE(Completes(*handle));
   EXPECT_EQ(handle->FinishRead(), 0u);
   EXPECT_FALSE(handle->BeginRead(buffer.data(), buffer.size()));
   EXPECT_NE(backend_.LastError(), 0u);
