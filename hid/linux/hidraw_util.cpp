@@ -78,11 +78,12 @@ std::size_t NormaliseInputReport(bool numbered, const std::uint8_t* raw, std::si
   if (out == nullptr || length == 0) return 0;
   std::fill(out, out + length, std::uint8_t{0});
   if (raw == nullptr) raw_length = 0;
+  // copy_n, not memcpy: an empty report may come as a null pointer.
   if (numbered) {
-    std::memcpy(out, raw, std::min(raw_length, length));
+    std::copy_n(raw, std::min(raw_length, length), out);
   } else {
     // out[0] stays 0: the report ID of an unnumbered report.
-    std::memcpy(out + 1, raw, std::min(raw_length, length - 1));
+    std::copy_n(raw, std::min(raw_length, length - 1), out + 1);
   }
   return length;
 }

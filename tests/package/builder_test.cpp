@@ -50,8 +50,12 @@ TEST(PackageBuilderTest, UnfinishedWriterLeavesNoFile) {
 
 TEST(PackageBuilderTest, RefusesWhatNoPackageCanHold) {
   const PackageOptions cases[] = {
-      {"", "", "Tavun"},       {"2010221", "", "Tavun"}, {"201022", "SEVENXX", "Tavun"},
-      {"201022", "", "TAVUN"}, {"201022", "", "Tavu"},   {std::string("20\0022", 6), "", "Tavun"},
+      {"", "", "Tavun"},
+      {"2010221", "", "Tavun"},
+      {"201022", "SEVENXX", "Tavun"},
+      {"201022", "", "TAVUN"},
+      {"201022", "", "Tavu"},
+      {std::string{'2', '0', '\0', '2', '2'}, "", "Tavun"},
   };
   for (const PackageOptions& o : cases)
     EXPECT_THROW(ValidatePackageOptions(o, 0), std::invalid_argument)
