@@ -6,12 +6,13 @@
 #include "app/form.h"
 #include "app/text.h"
 #include "deviceops/file_exchange.h"
+#include "protocol/layouts.h"
 #include "protocol/packet.h"
 
 namespace mvx {
 namespace {
 
-using deviceops::kDownloadBlock;
+constexpr auto kDownloadBlock = static_cast<std::int64_t>(protocol::kBlockSize);
 
 // Update type 1 talks to the device with the A family of download packets,
 // every other type with the F family.
@@ -45,8 +46,9 @@ void TForm1::FileInfoReply() {
   ResponseReceived = false;
   if (!StartsWith(ResponseText, "FINS")) return;
 
-  deviceops::FileInfo info = deviceops::DecodeFileInfo(ResponseText);
-  info.FileName = Cp932ToUtf8(info.FileName);
+  protocol::FileInfoPacket info = protocol::FileInfoPacket::Read(ResponseText);
+  // The name field is padded: the log shows the name alone.
+  info.FileName = Cp932ToUtf8(Trim(info.FileName));
   for (const std::string& line : deviceops::FileInfoLogLines(info)) WriteLog(line, 0);
 
   if (info.Status == 1) {
@@ -114,7 +116,7 @@ void TForm1::DownloadTransfer() {
   ResponseReceived = false;
   if (!IsAcknowledgement(protocol::PacketReader(ResponseText).Keyword())) return;
 
-  const std::int32_t code = ReplyCode();
+  const auto code = static_cast<std::uint32_t>(ReplyCode());
   const std::int32_t status = ReplyStatus();
   if (status != 0) {
     LogNote("ACPRステータス違い:" + std::to_string(status));
@@ -122,12 +124,12 @@ void TForm1::DownloadTransfer() {
     return;
   }
   switch (code) {
-    case deviceops::kAckStartA:
-    case deviceops::kAckStartB:
+    case protocol::kAckStart:
+    case protocol::kAckStartAlt:
       DownloadPacketIndex = 0;
       [[fallthrough]];
-    case deviceops::kAckDataA:
-    case deviceops::kAckDataB:
+    case protocol::kAckData:
+    case protocol::kAckDataAlt:
       if (DownloadPacketIndex < DownloadDataPackets) {
         SendDownloadData();
         ++DownloadPacketIndex;
@@ -135,8 +137,8 @@ void TForm1::DownloadTransfer() {
         SendDownloadEnd();
       }
       break;
-    case deviceops::kAckEndA:
-    case deviceops::kAckEndB:
+    case protocol::kAckEnd:
+    case protocol::kAckEndAlt:
       WriteLog("Download : Done", 1);
       SequencerState = 10;
       break;
@@ -149,7 +151,7 @@ void TForm1::DownloadTransfer() {
 // place in the plan gives: a repeated acknowledgement then repeats a packet
 // with the right bytes instead of shifting the image.
 void TForm1::SendDownloadData() {
-  std::array<char, kDownloadBlock> block;
+  std::array<char, protocol::kBlockSize> block;
   const std::int64_t offset = std::int64_t{DownloadPacketIndex} * kDownloadBlock;
   // A data packet is always full; anything less means the image changed or
   // could not be read since the plan was made.
@@ -166,7 +168,7 @@ void TForm1::SendDownloadData() {
 }
 
 void TForm1::SendDownloadEnd() {
-  std::array<char, kDownloadBlock> block;
+  std::array<char, protocol::kBlockSize> block;
   const deviceops::DownloadPlan plan = deviceops::PlanDownload(DownloadImageSize);
   const std::int64_t offset = DownloadImageSize - plan.EndBytes;
   const std::int64_t got = ReadImageBlock(offset, block.data(), block.size());

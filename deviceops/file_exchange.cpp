@@ -7,11 +7,11 @@
 
 #include "app/file_stream.h"
 #include "app/text.h"
-#include "protocol/packet.h"
 
 namespace mvx::deviceops {
 
 DownloadPlan PlanDownload(std::int64_t image_size) {
+  constexpr auto kDownloadBlock = static_cast<std::int64_t>(protocol::kBlockSize);
   DownloadPlan plan;
   std::int64_t data = image_size / kDownloadBlock;
   std::int64_t count = data + 1;
@@ -27,28 +27,10 @@ DownloadPlan PlanDownload(std::int64_t image_size) {
   return plan;
 }
 
-FileInfo DecodeFileInfo(std::string_view packet) {
-  const protocol::PacketReader r(packet);
-  FileInfo info;
-  info.Keyword = r.Keyword();
-  info.FileSize = r.U32BE(4);
-  info.FileId = r.U16BE(8);
-  info.Attributes = r.U8(10);
-  info.Hour = r.U8(11);
-  info.Minute = r.U8(12);
-  info.Second = r.U8(13);
-  info.Day = r.U8(14);
-  info.Month = r.U8(15);
-  info.Year = r.U16BE(16);
-  info.FileName = Trim(r.Bytes(18, 45));
-  info.Status = r.U8(63);
-  return info;
-}
-
-std::vector<std::string> FileInfoLogLines(const FileInfo& info) {
+std::vector<std::string> FileInfoLogLines(const protocol::FileInfoPacket& info) {
   return {
       "Fileinfo packet received.",
-      "  cmd: " + info.Keyword,
+      "  cmd: FINS",
       "  filesize: " + std::to_string(info.FileSize),
       "  fileID: " + std::to_string(info.FileId),
       "  attrib: " + std::to_string(info.Attributes),
@@ -60,10 +42,7 @@ std::vector<std::string> FileInfoLogLines(const FileInfo& info) {
 }
 
 std::string DeviceDigestText(std::string_view packet) {
-  const protocol::PacketReader r(packet);
-  std::string text;
-  for (std::size_t offset = 12; offset < 28; ++offset) text += Format("%02X", r.U8(offset));
-  return text;
+  return protocol::GcmdAnswerPacket::Read(packet).DigestText();
 }
 
 namespace {

@@ -1,5 +1,5 @@
 // Rules of the device file exchanges that need no window: the download packet
-// plan, the file-information packet, the digest text, the serial-number tests,
+// plan, the file-information log lines, the digest text, the serial-number tests,
 // the information file's items and the replacement of a file on disk. The
 // main window's steps (download.cpp, install.cpp, info_file.cpp, format.cpp)
 // use them; they are kept apart so that each rule can be checked alone.
@@ -10,33 +10,12 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/layouts.h"
+
 namespace mvx::deviceops {
 
-// Every download packet carries 1016 image bytes: with its 8-byte header a data
-// packet fills 1024 bytes.
-inline constexpr std::int64_t kDownloadBlock = 1016;
-// The device's end packet of an upload carries at most one block.
-inline constexpr std::uint32_t kUploadBlock = 1016;
 // The information file parser looks at no more than this many bytes.
 inline constexpr std::size_t kInfoParseLimit = 1025;
-
-// Codes of the download acknowledgements ("ACPR"/"FCPR"), both spellings.
-inline constexpr std::int32_t kAckStartA = 0x1001, kAckStartB = 0x1010;
-inline constexpr std::int32_t kAckDataA = 0x1002, kAckDataB = 0x1020;
-inline constexpr std::int32_t kAckEndA = 0x1003, kAckEndB = 0x1030;
-
-// "GCMD" sub-commands and the result codes of the device's answers.
-inline constexpr std::int32_t kGcmdVerify = 0x1001;
-inline constexpr std::int32_t kGcmdInstall = 0x1002;
-inline constexpr std::int32_t kGcmdDataCheck = 0x100A;
-inline constexpr std::int32_t kGcmdResultVerify = 1;
-inline constexpr std::int32_t kGcmdResultBackup = 2;
-inline constexpr std::int32_t kGcmdResultDataCheck = 8;
-
-// Upload acknowledgement ("UPLR") codes.
-inline constexpr std::int32_t kUplrStart = 0x1001;
-inline constexpr std::int32_t kUplrData = 0x1002;
-inline constexpr std::int32_t kUplrEnd = 0x1003;
 
 // How an image of a given size travels: full data packets, then one end packet
 // that carries the rest, and the last full block when the size is a multiple
@@ -49,21 +28,9 @@ struct DownloadPlan {
 };
 DownloadPlan PlanDownload(std::int64_t image_size);
 
-// The device's answer to "FINS": its numbers are big-endian.
-struct FileInfo {
-  std::string Keyword;
-  std::uint32_t FileSize = 0;
-  std::uint16_t FileId = 0;
-  std::uint8_t Attributes = 0;
-  std::uint8_t Hour = 0, Minute = 0, Second = 0, Day = 0, Month = 0;
-  std::uint16_t Year = 0;
-  std::string FileName;  // blanks, control characters and padding trimmed
-  std::uint8_t Status = 0;
-};
-FileInfo DecodeFileInfo(std::string_view packet);
 // The lines logged for a file-information packet, first to last, with the
-// file name as it stands in info (the caller converts it for the log).
-std::vector<std::string> FileInfoLogLines(const FileInfo& info);
+// file name as it stands in info (the caller trims and converts it for the log).
+std::vector<std::string> FileInfoLogLines(const protocol::FileInfoPacket& info);
 
 // The 16 digest bytes of a "GCMD" data-check answer as 32 upper-case hex digits.
 std::string DeviceDigestText(std::string_view packet);

@@ -5,6 +5,7 @@
 #include "app/form.h"
 #include "app/text.h"
 #include "deviceops/file_exchange.h"
+#include "protocol/layouts.h"
 #include "protocol/packet.h"
 
 namespace mvx {
@@ -73,7 +74,7 @@ void TForm1::UploadTransfer() {
     UploadEndReceived = false;
     InfoUploadBuffer.clear();
     WriteLog(Format("Upload : Started. fileName:%s", Cp932ToUtf8(packet.Text(12, 52)).c_str()), 0);
-    SendUploadReply(deviceops::kUplrStart, 0);
+    SendUploadReply(protocol::kAckStart, 0);
     return;
   }
 
@@ -89,9 +90,9 @@ void TForm1::UploadTransfer() {
       UploadActive = false;
       status = 1;
     }
-    SendUploadReply(deviceops::kUplrData, status);
+    SendUploadReply(protocol::kAckData, status);
     if (status == 0) {
-      const std::string data = packet.Bytes(8, deviceops::kUploadBlock);
+      const std::string data = packet.Bytes(8, protocol::kBlockSize);
       InfoUploadBuffer.insert(InfoUploadBuffer.end(), data.begin(), data.end());
       ++UploadPacketIndex;
     }
@@ -108,12 +109,12 @@ void TForm1::UploadTransfer() {
     const std::uint32_t count = packet.U32LE(4);
     // A count beyond one block cannot describe this packet's data area: it is
     // refused like an end packet outside an upload.
-    if (!UploadActive || count > deviceops::kUploadBlock) {
+    if (!UploadActive || count > protocol::kBlockSize) {
       WriteLog("Error : Failed to upload file.", 0);
       UploadPacketIndex = 0;
       status = 1;
     }
-    SendUploadReply(deviceops::kUplrEnd, status);
+    SendUploadReply(protocol::kAckEnd, status);
     if (status == 0 && count >= 1) {
       const std::string data = packet.Bytes(8, count);
       InfoUploadBuffer.insert(InfoUploadBuffer.end(), data.begin(), data.end());

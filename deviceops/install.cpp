@@ -2,18 +2,14 @@
 #include "app/form.h"
 #include "app/text.h"
 #include "deviceops/file_exchange.h"
+#include "protocol/layouts.h"
 #include "protocol/packet.h"
 
 namespace mvx {
 namespace {
 
-std::string GcmdLine(std::int32_t command, std::int32_t argument, const std::string& name = {}) {
-  return protocol::PacketWriter()
-      .Keyword("GCMD")
-      .U32LE(static_cast<std::uint32_t>(command))
-      .U32LE(static_cast<std::uint32_t>(argument))
-      .Bytes(name)
-      .Take();
+std::string GcmdLine(std::uint32_t command, std::uint32_t argument, const std::string& name = {}) {
+  return protocol::PacketWriter().Keyword("GCMD").U32LE(command).U32LE(argument).Bytes(name).Take();
 }
 
 }  // namespace
@@ -23,11 +19,11 @@ void TForm1::VerifyBegin() {
   if (UpdateType == 1) {
     std::string name;
     if (!DeviceFileName(name)) return;
-    SendCommand(GcmdLine(deviceops::kGcmdVerify, 0, name));
+    SendCommand(GcmdLine(protocol::kGcmdVerify, 0, name));
     SequencerState = 12;
   } else {
     const std::int64_t size = FirmwareImage ? FirmwareImage->Size() : 0;
-    SendCommand(GcmdLine(deviceops::kGcmdDataCheck, static_cast<std::int32_t>(size)));
+    SendCommand(GcmdLine(protocol::kGcmdDataCheck, static_cast<std::uint32_t>(size)));
     SequencerState = 20;
   }
 }
@@ -36,7 +32,7 @@ void TForm1::VerifyReply() {
   if (!ResponseReceived) return;
   ResponseReceived = false;
   if (protocol::PacketReader(ResponseText).Keyword() != "GCMD") return;
-  if (ReplyCode() != deviceops::kGcmdResultVerify) {
+  if (static_cast<std::uint32_t>(ReplyCode()) != protocol::kGcmdResultVerify) {
     WriteLog("Error : Invalid command.", 0);
     StopSequencer();
   } else if (ReplyStatus() != 0) {
@@ -53,7 +49,7 @@ void TForm1::BackupReply() {
   if (!ResponseReceived) return;
   ResponseReceived = false;
   if (protocol::PacketReader(ResponseText).Keyword() != "GCMD") return;
-  if (ReplyCode() != deviceops::kGcmdResultBackup) {
+  if (static_cast<std::uint32_t>(ReplyCode()) != protocol::kGcmdResultBackup) {
     WriteLog("Error : Invalid command.", 0);
     StopSequencer();
   } else if (ReplyStatus() != 0) {
@@ -69,8 +65,8 @@ void TForm1::DigestReply() {
   if (!ResponseReceived) return;
   ResponseReceived = false;
   if (protocol::PacketReader(ResponseText).Keyword() != "GCMD") return;
-  const std::int32_t code = ReplyCode();
-  if (code == deviceops::kGcmdResultBackup) {
+  const auto code = static_cast<std::uint32_t>(ReplyCode());
+  if (code == protocol::kGcmdResultBackup) {
     // A good backup is only the first of two answers: the digest follows.
     if (ReplyStatus() != 0) {
       WriteLog("Error : Failed to backup system file.", 0);
@@ -78,7 +74,7 @@ void TForm1::DigestReply() {
     }
     return;
   }
-  if (code != deviceops::kGcmdResultDataCheck) {
+  if (code != protocol::kGcmdResultDigest) {
     WriteLog("Error : Invalid command.", 0);
     StopSequencer();
     return;
@@ -104,7 +100,7 @@ void TForm1::DigestReply() {
 void TForm1::SendUpdateCommand() {
   std::string name;
   if (!DeviceFileName(name)) return;
-  SendCommand(GcmdLine(deviceops::kGcmdInstall, 0, name));
+  SendCommand(GcmdLine(protocol::kGcmdInstall, 0, name));
   LogNote("Updating.");
   Label1.SetCaption("Updating.");
   SequencerState = 14;

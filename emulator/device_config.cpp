@@ -1,20 +1,13 @@
 #include "emulator/device_config.h"
 
-#include <openssl/evp.h>
+#include "package/md5.h"
 
 namespace mvx::emu {
 
 std::string Md5Hex(std::string_view bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (unsigned int i = 0; i < length; ++i) {
-    text += kHex[digest[i] >> 4];
-    text += kHex[digest[i] & 15];
-  }
-  return text;
+  Md5 md5;
+  md5.Update(bytes.data(), bytes.size());
+  return HexDigest(md5.Finish(), true);
 }
 
 std::uint32_t StoredFile::Size() const {

@@ -333,15 +333,19 @@ MerovoxDevice::Reply MerovoxDevice::DownloadData(std::string_view line) {
 MerovoxDevice::Reply MerovoxDevice::DownloadEnd(std::string_view line) {
   const DownloadEndPacket p = DownloadEndPacket::Read(line);
   std::uint32_t status = 0;
+  // An empty image is announced with a packet count of 0 and ends with an end
+  // packet of 0 bytes; any other image ends with 1 to 1016 bytes, the packet
+  // count taking the end packet in.
+  const bool empty = download_ && download_->ImageSize == 0;
   if (!download_) {
     status = 1;
-  } else if (p.Count == 0 || p.Count > kBlockSize) {
+  } else if ((p.Count == 0 && !empty) || p.Count > kBlockSize) {
     status = 3;
   } else {
     download_->Data += p.Data;
     received_ = download_->Data;
-    if (download_->Data.size() != download_->ImageSize ||
-        download_->Next + 1 != download_->PacketCount)
+    const std::uint32_t packets = empty ? download_->Next : download_->Next + 1;
+    if (download_->Data.size() != download_->ImageSize || packets != download_->PacketCount)
       status = 4;
     else
       config_.Files[download_->FileName] = StoredFile{download_->Data, {}, {}};

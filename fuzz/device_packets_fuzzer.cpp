@@ -11,8 +11,10 @@
 #include <algorithm>
 
 #include "app/codepage.h"
+#include "app/text.h"
 #include "deviceops/file_exchange.h"
 #include "fuzz/fuzz_support.h"
+#include "protocol/layouts.h"
 #include "protocol/packet.h"
 
 namespace {
@@ -117,14 +119,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckReaderAt(r, packet, packet.size());
   CheckReaderAt(r, packet, SIZE_MAX - 2);
 
-  const mvx::deviceops::FileInfo info = mvx::deviceops::DecodeFileInfo(packet);
+  mvx::protocol::FileInfoPacket info = mvx::protocol::FileInfoPacket::Read(packet);
+  MVX_FUZZ_CHECK(info.FileName == r.Bytes(18, 45));
+  // The tool logs the name without the field's padding.
+  info.FileName = mvx::Trim(info.FileName);
   MVX_FUZZ_CHECK(info.FileName.size() <= 45);
   if (!info.FileName.empty()) {
     MVX_FUZZ_CHECK(static_cast<std::uint8_t>(info.FileName.front()) > 32);
     MVX_FUZZ_CHECK(static_cast<std::uint8_t>(info.FileName.back()) > 32);
     MVX_FUZZ_CHECK(r.Bytes(18, 45).find(info.FileName) != std::string::npos);
   }
-  MVX_FUZZ_CHECK(info.Keyword == r.Keyword());
   MVX_FUZZ_CHECK(info.FileSize == r.U32BE(4));
   MVX_FUZZ_CHECK(info.FileId == r.U16BE(8));
   MVX_FUZZ_CHECK(info.Year == r.U16BE(16));

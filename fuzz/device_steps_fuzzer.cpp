@@ -19,6 +19,7 @@
 #include "deviceops/file_exchange.h"
 #include "fuzz/fuzz_support.h"
 #include "hid/response_framing.h"
+#include "protocol/layouts.h"
 #include "protocol/packet.h"
 #include "scripted/form_bench.h"
 #include "sequencer/state_table.h"
@@ -140,9 +141,9 @@ void CheckUpload(const UploadBefore& before, const mvx::TForm1& form, const std:
     if (grew) {
       // Only the packet the upload waits for is taken, and all of its data.
       MVX_FUZZ_CHECK(before.Active && p.U32LE(4) == static_cast<std::uint32_t>(before.Index));
-      MVX_FUZZ_CHECK(buffer.size() == before.Buffer.size() + mvx::deviceops::kUploadBlock);
+      MVX_FUZZ_CHECK(buffer.size() == before.Buffer.size() + mvx::protocol::kBlockSize);
       MVX_FUZZ_CHECK(std::equal(before.Buffer.begin(), before.Buffer.end(), buffer.begin()));
-      const std::string data = p.Bytes(8, mvx::deviceops::kUploadBlock);
+      const std::string data = p.Bytes(8, mvx::protocol::kBlockSize);
       MVX_FUZZ_CHECK(
           std::equal(data.begin(), data.end(), buffer.begin() + before.Buffer.size(),
                      [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }));
@@ -160,7 +161,7 @@ void CheckUpload(const UploadBefore& before, const mvx::TForm1& form, const std:
       const std::uint32_t count = p.U32LE(4);
       const std::size_t added = buffer.size() - before.Buffer.size();
       MVX_FUZZ_CHECK(buffer.size() >= before.Buffer.size());
-      MVX_FUZZ_CHECK(added <= mvx::deviceops::kUploadBlock);
+      MVX_FUZZ_CHECK(added <= mvx::protocol::kBlockSize);
       if (added > 0) MVX_FUZZ_CHECK(before.Active && added == count);
       // The file is the whole buffer, written at once.
       MVX_FUZZ_CHECK(file_exists);

@@ -123,9 +123,11 @@ class THidDevice {
   THidDeviceController* controller_;
   IHidBackend* backend_;
   std::shared_ptr<TSynchronizer> sync_;
-  bool present_ = true;
-  bool claimed_ = false;
-  bool in_notification_ = false;
+  // Written by the GUI thread, read by the read thread too (IsUsable, when
+  // it opens its handle).
+  std::atomic<bool> present_{true};
+  std::atomic<bool> claimed_{false};
+  std::atomic<bool> in_notification_{false};
   bool read_write_access_ = false;
   std::unique_ptr<IHidHandle> info_handle_;
   // Opened and used by the read thread, closed by the GUI thread.

@@ -2,6 +2,8 @@
 
 #if defined(__linux__)
 #include "hid/linux/hidraw_backend.h"
+#elif defined(_WIN32)
+#include "hid/windows/win_hid_backend.h"
 #endif
 
 namespace mvx {
@@ -24,6 +26,8 @@ class NoHidBackend : public IHidBackend {
 std::unique_ptr<IHidBackend> CreatePlatformHidBackend() {
 #if defined(__linux__)
   return std::make_unique<HidrawBackend>();
+#elif defined(_WIN32)
+  return std::make_unique<WinHidBackend>();
 #else
   return std::make_unique<NoHidBackend>();
 #endif

@@ -7,9 +7,9 @@
 
 namespace mvx {
 
-// hidraw and libudev on Linux. Where no backend exists the result reports
-// itself unavailable, and the controller stays empty as without the HID
-// library.
+// hidraw and libudev on Linux; SetupAPI, hid.dll and kernel32 on Windows.
+// Where no backend exists the result reports itself unavailable, and the
+// controller stays empty as without the HID library.
 std::unique_ptr<IHidBackend> CreatePlatformHidBackend();
 
 }  // namespace mvx

@@ -8,6 +8,8 @@
 
 #if defined(__linux__)
 #include <pthread.h>
+#elif defined(_WIN32)
+#include "hid/windows/thread_name.h"
 #endif
 
 namespace mvx {
@@ -29,6 +31,8 @@ void TCustomThread::NameThreadForDebugging(const std::string& name, long thread_
   if (shortened == "THidDeviceReadThread") shortened = "THidDevReadThrd";
   if (shortened.size() > 15) shortened.resize(15);
   if (thread_id == -1) pthread_setname_np(pthread_self(), shortened.c_str());
+#elif defined(_WIN32)
+  win::NameThreadForDebuggers(name, thread_id);
 #else
   (void)name;
   (void)thread_id;

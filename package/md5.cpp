@@ -1,6 +1,8 @@
 #include "package/md5.h"
 
+#ifndef _WIN32
 #include <openssl/evp.h>
+#endif
 
 #include <stdexcept>
 #include <vector>
@@ -9,6 +11,8 @@
 
 namespace mvx {
 
+// Windows computes the digest through its CNG, in md5_win.cpp.
+#ifndef _WIN32
 struct Md5::Context {
   EVP_MD_CTX* ctx;
 };
@@ -36,6 +40,7 @@ std::array<std::uint8_t, 16> Md5::Finish() {
   EVP_DigestFinal_ex(context_->ctx, digest.data(), &length);
   return digest;
 }
+#endif
 
 std::string HexDigest(const std::array<std::uint8_t, 16>& digest, bool upper_case) {
   const char* digits = upper_case ? "0123456789ABCDEF" : "0123456789abcdef";

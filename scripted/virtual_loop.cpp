@@ -2,32 +2,12 @@
 
 #include <chrono>
 
+#include "app/calendar.h"
+
 namespace mvx {
 namespace {
 
 class NoWatch : public IWatch {};
-
-// Days from 1970-01-01 to a civil date, and back.
-long long DaysFromCivil(long long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-void CivilFromDays(long long z, int* y, int* m, int* d) {
-  z += 719468;
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  *y = static_cast<int>(static_cast<long long>(yoe) + era * 400 + (*m <= 2));
-}
 
 }  // namespace
 
@@ -96,9 +76,7 @@ std::unique_ptr<IWatch> VirtualLoop::WatchFd(int, std::function<void()>) {
 }
 
 LocalTime VirtualLoop::Now() {
-  const long long start_ms = (DaysFromCivil(Start.year, static_cast<unsigned>(Start.month),
-                                            static_cast<unsigned>(Start.day)) *
-                                  86400LL +
+  const long long start_ms = (DaysFromCivil(Start.year, Start.month, Start.day) * 86400LL +
                               Start.hour * 3600LL + Start.minute * 60LL + Start.second) *
                                  1000LL +
                              Start.millisecond;
@@ -106,7 +84,10 @@ LocalTime VirtualLoop::Now() {
   const long long days = (ms >= 0 ? ms : ms - 86399999) / 86400000;
   const long long in_day = ms - days * 86400000;
   LocalTime t;
-  CivilFromDays(days, &t.year, &t.month, &t.day);
+  const CivilDate date = CivilFromDays(days);
+  t.year = date.year;
+  t.month = date.month;
+  t.day = date.day;
   t.hour = static_cast<int>(in_day / 3600000);
   t.minute = static_cast<int>(in_day / 60000 % 60);
   t.second = static_cast<int>(in_day / 1000 % 60);

@@ -2,26 +2,10 @@
 
 #include <cstdint>
 
+#include "app/calendar.h"
+
 namespace mvx {
 namespace {
-
-// Days from 1970-01-01 to the given civil date in the proleptic Gregorian
-// calendar; any month and day count, so a clock never breaks the sum.
-long long DaysFromCivil(long long year, long long month, long long day) {
-  year += (month - 1) / 12;
-  month = (month - 1) % 12 + 1;
-  if (month <= 0) {
-    month += 12;
-    year -= 1;
-  }
-  year -= month <= 2 ? 1 : 0;
-  const long long era = (year >= 0 ? year : year - 399) / 400;
-  const long long year_of_era = year - era * 400;
-  const long long day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const long long day_of_era =
-      year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + day_of_era - 719468;
-}
 
 long long Milliseconds(const LocalTime& t) {
   return DaysFromCivil(t.year, t.month, t.day) * 86400000LL + t.hour * 3600000LL +

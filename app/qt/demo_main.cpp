@@ -1,7 +1,9 @@
-// mvxtvup-demo: the tool's window and core on the simulated HID backend. It
-// writes a sample package into a fresh folder, opens it as the operator would
-// and shows the window. Without a display it runs on Qt's offscreen platform,
-// answers every box itself, prints the log and quits after a few seconds.
+// mvxtvup-demo: the tool's window and core on the simulated HID backend with an
+// emulated Merovox device. It writes a sample package into a fresh folder,
+// opens it as the operator would, sets the device into the cradle and runs a
+// whole version-up, answering every box itself; after "Update finished" it
+// takes the device out and quits. Without a display it runs on Qt's offscreen
+// platform and prints the log.
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -12,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,13 +22,19 @@
 #include "app/ini_profile.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
+#include "emulator/loop_scheduler.h"
+#include "emulator/merovox_device.h"
+#include "emulator/sim_merovox.h"
 #include "hid/sim/sim_backend.h"
 #include "package/package_builder.h"
 
 namespace mvx {
 namespace {
 
-constexpr int kHeadlessRunMs = 3000;
+// The longest a demo may take before it gives up (a whole run takes a few
+// seconds, most of them the device's restart).
+constexpr int kDemoLimitMs = 60000;
+constexpr const char* kSampleVersion = "201035";
 
 void Print(const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), stdout);
@@ -44,32 +53,33 @@ std::string OneLine(const std::string& text) {
 }
 
 // The operator of the demo: the open dialog is answered with the sample
-// package; without a display every box is answered with its first button
-// (an input box is cancelled) and printed instead of shown.
+// package, and every box with its first button (an input box is cancelled);
+// each is printed instead of shown. Finished is told when the final report
+// has been answered.
 class DemoOperator : public IOperator {
  public:
-  DemoOperator(QtPlatform& platform, std::string package, bool headless)
-      : platform_(platform), package_(std::move(package)), headless_(headless) {}
+  DemoOperator(QtPlatform& platform, std::string package)
+      : platform_(platform), package_(std::move(package)) {}
+
+  std::function<void()> Finished;
 
   MsgAnswer MessageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
                        MsgIcon icon) override {
-    if (!headless_) return platform_.MessageBox(text, caption, buttons, icon);
     const MsgAnswer answer = buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::Ok;
     Print("[box] " + caption + ": " + OneLine(text) +
           (answer == MsgAnswer::Yes ? " -> Yes" : " -> OK"));
+    (void)icon;
+    if (text.rfind("Update finished.", 0) == 0 && Finished) Finished();
     return answer;
   }
   MsgAnswer WarningDialog(const std::string& text) override {
-    if (!headless_) return platform_.WarningDialog(text);
     Print("[box] 警告: " + OneLine(text) + " -> Yes");
     return MsgAnswer::Yes;
   }
   void ErrorDialog(const std::string& text) override {
-    if (!headless_) return platform_.ErrorDialog(text);
     Print("[box] エラー: " + OneLine(text) + " -> OK");
   }
   std::string InputBox(const std::string& caption, const std::string& prompt) override {
-    if (!headless_) return platform_.InputBox(caption, prompt);
     Print("[box] " + caption + ": " + prompt + " -> cancelled");
     return {};
   }
@@ -85,7 +95,6 @@ class DemoOperator : public IOperator {
  private:
   QtPlatform& platform_;
   std::string package_;
-  bool headless_;
 };
 
 // Qt's offscreen platform says on every fixed-size window that it cannot pass
@@ -147,14 +156,26 @@ int Run(int argc, char** argv) {
   }
   const std::string package = QDir(folder.path()).filePath("sample.tvu").toStdString();
   const std::vector<std::uint8_t> image = SampleImage();
-  WritePackageFile(package, PackageOptions{"201022", "", "Tavun"}, image);
+  WritePackageFile(package, PackageOptions{kSampleVersion, "", "Tavun"}, image);
   Print("[demo] sample package " + package);
 
   QtPlatform platform;
-  DemoOperator demo_operator(platform, package, headless);
+  DemoOperator demo_operator(platform, package);
   IniProfile settings;
   SimBackend hid(platform);
   TForm1 form(FormServices{demo_operator, platform, platform, settings, hid});
+
+  // The emulated device: a TV004 one version behind the package, answering on
+  // the GUI thread's timers as a real device's answers arrive.
+  emu::LoopScheduler scheduler(platform);
+  emu::DeviceConfig device_config;
+  device_config.Identity.Version = "201033";
+  device_config.Identity.VersionAfterInstall = kSampleVersion;
+  device_config.Timing.LatencyMs = 1;
+  device_config.Timing.RestartMs = 2000;
+  emu::MerovoxDevice device(device_config, scheduler);
+  emu::SimMerovox cradle(hid, device);
+  bool finished = false;
 
   RunHooks hooks;
   if (headless) {
@@ -171,13 +192,29 @@ int Run(int argc, char** argv) {
       };
     };
   }
-  hooks.shown = [&form, headless](MainWindow& window) {
+  hooks.shown = [&](MainWindow& window) {
     QTimer::singleShot(300, &window, [&form] { form.Guarded([&form] { form.OpenFileClick(); }); });
-    if (headless) QTimer::singleShot(kHeadlessRunMs, &window, [&window] { window.close(); });
+    QTimer::singleShot(800, &window, [&cradle] {
+      Print("[demo] the device is set into the cradle");
+      cradle.SetIn();
+    });
+    // After the final report the operator takes the device out.
+    demo_operator.Finished = [&] {
+      finished = true;
+      QTimer::singleShot(500, &window, [&cradle] {
+        Print("[demo] the device is taken out");
+        cradle.Remove();
+      });
+      QTimer::singleShot(1500, &window, [&window] { window.close(); });
+    };
+    QTimer::singleShot(kDemoLimitMs, &window, [&window] {
+      Print("[demo] the version-up did not finish in time");
+      window.close();
+    });
   };
   const int status = RunMainWindow(app, platform, form, hooks);
-  if (headless) Print("[demo] done");
-  return status;
+  Print(finished ? "[demo] done: Update finished" : "[demo] stopped before Update finished");
+  return status != 0 ? status : (finished ? 0 : 1);
 }
 
 }  // namespace

@@ -97,6 +97,11 @@ TEST(SettingsTest, TheFileFollowsTheWorkingDirectory) {
 }
 
 TEST(SettingsTest, FailedWriteIsShownAfterTheWarningAndTheBoxKeepsItsState) {
+#ifdef _WIN32
+  const std::string kUnwritable = ".\\mvxtvup_setting.ini に書き込めません";
+#else
+  const std::string kUnwritable = "./mvxtvup_setting.ini に書き込めません";
+#endif
   ScopedWorkDir dir;
   // A folder in the file's place: reading gives the default, writing fails.
   std::filesystem::create_directory("mvxtvup_setting.ini");
@@ -110,13 +115,13 @@ TEST(SettingsTest, FailedWriteIsShownAfterTheWarningAndTheBoxKeepsItsState) {
   EXPECT_EQ(bench.Operator.Records[0].Caption, "MVXTVUP v1.77");
   EXPECT_EQ(bench.Operator.Records[1].Kind, "MessageBox[error]");
   EXPECT_EQ(bench.Operator.Records[1].Caption, "MVXTVUP");
-  EXPECT_EQ(bench.Operator.Records[1].Text, "./mvxtvup_setting.ini に書き込めません");
+  EXPECT_EQ(bench.Operator.Records[1].Text, kUnwritable);
   EXPECT_TRUE(bench.Form.CheckBoxFileFormat.Checked());
 
   bench.Form.Guarded([&] { bench.Form.CheckBoxFileFormat.SetChecked(false); });
   ASSERT_EQ(bench.Operator.Records.size(), 3u);
   EXPECT_EQ(bench.Operator.Records[2].Kind, "MessageBox[error]");
-  EXPECT_EQ(bench.Operator.Records[2].Text, "./mvxtvup_setting.ini に書き込めません");
+  EXPECT_EQ(bench.Operator.Records[2].Text, kUnwritable);
   EXPECT_FALSE(bench.Form.CheckBoxFileFormat.Checked());
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/emulator/emulator_client.h"
 
 namespace mvx::emu {
@@ -33,19 +35,23 @@ std::string Image(std::size_t size) {
   return image;
 }
 
-// The packets of a whole download of image, as the tool sends them.
+// The packets of a whole download of image, as the tool sends them: the last
+// full block travels in the end packet, so an empty image announces 0 packets
+// and sends an end packet of 0 bytes.
 std::vector<std::string> DownloadPackets(char family, const std::string& image,
                                          const std::string& name) {
-  std::uint32_t data_packets = static_cast<std::uint32_t>(image.size() / kBlockSize);
+  int data_packets = static_cast<int>(image.size() / kBlockSize);
   if (image.size() % kBlockSize == 0) --data_packets;
   std::vector<std::string> packets;
-  packets.push_back(
-      DownloadStartPacket{family, static_cast<std::uint32_t>(image.size()), data_packets + 1, name}
-          .Write());
-  for (std::uint32_t i = 0; i < data_packets; ++i)
-    packets.push_back(
-        DownloadDataPacket{family, i, image.substr(i * kBlockSize, kBlockSize)}.Write());
-  packets.push_back(DownloadEndPacket{family, 0, image.substr(data_packets * kBlockSize)}.Write());
+  packets.push_back(DownloadStartPacket{family, static_cast<std::uint32_t>(image.size()),
+                                        static_cast<std::uint32_t>(data_packets + 1), name}
+                        .Write());
+  for (int i = 0; i < data_packets; ++i)
+    packets.push_back(DownloadDataPacket{family, static_cast<std::uint32_t>(i),
+                                         image.substr(i * kBlockSize, kBlockSize)}
+                          .Write());
+  const std::size_t rest = static_cast<std::size_t>(std::max(data_packets, 0)) * kBlockSize;
+  packets.push_back(DownloadEndPacket{family, 0, image.substr(rest)}.Write());
   return packets;
 }
 
@@ -183,6 +189,7 @@ TEST(MerovoxDevice, DownloadIsAcknowledgedPacketByPacketAndStored) {
       {'A', false, 2 * kBlockSize + 5, {0x1001, 0x1002, 0x1002, 0x1003}},
       {'F', true, 2 * kBlockSize, {0x1010, 0x1020, 0x1030}},
       {'F', false, 1000, {0x1001, 0x1003}},
+      {'F', false, 0, {0x1001, 0x1003}},
   };
   for (const Case& c : cases) {
     DeviceConfig config = Config();

@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#ifdef _WIN32
+#include <io.h>
+#endif
 #include <iterator>
 #include <set>
 #include <string>
@@ -29,7 +32,13 @@ class ScratchFolder {
  public:
   ScratchFolder() : previous_(std::filesystem::current_path()) {
     std::string pattern = (std::filesystem::temp_directory_path() / "mvx-pkg-XXXXXX").string();
+#ifdef _WIN32
+    if (_mktemp_s(pattern.data(), pattern.size() + 1) != 0 ||
+        !std::filesystem::create_directory(pattern))
+      throw std::runtime_error("cannot make a scratch folder");
+#else
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+#endif
     path_ = pattern;
     std::filesystem::current_path(path_);
   }
@@ -52,6 +61,16 @@ class ScratchFolder {
   std::filesystem::path previous_;
   std::filesystem::path path_;
 };
+
+// Paths and names in UTF-8, as the core keeps them (a plain string is the
+// ANSI code page on Windows).
+inline std::filesystem::path Utf8Path(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string Utf8(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
 
 inline void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

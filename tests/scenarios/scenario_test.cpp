@@ -33,6 +33,21 @@ TEST(Transcript, ExpectationsMatchInOrderWholeOrByPattern) {
   for (const Case& c : cases) EXPECT_EQ(FirstUnmet(c.expect, lines), c.unmet);
 }
 
+TEST(Transcript, NeverLinesAreLookedForEverywhere) {
+  const std::vector<std::string> lines = {"log >>VER", "log <<OK", "label1 Verify.", "end state 1"};
+  struct Case {
+    std::vector<Expectation> never;
+    int present;
+  } cases[] = {
+      {{}, -1},
+      {{{"log >>GSER", false}, {"^box ", true}}, -1},
+      {{{"log >>VE", false}}, -1},                       // matched whole
+      {{{"log >>GSER", false}, {"state 1$", true}}, 1},  // the last line counts too
+      {{{"^log <<", true}, {"log >>VER", false}}, 0},    // the first that appears is named
+  };
+  for (const Case& c : cases) EXPECT_EQ(FirstPresent(c.never, lines), c.present);
+}
+
 TEST(ScenarioFile, ReadsDevicesFaultsAndEvents) {
   const Scenario s = ParseScenario(R"({
     "package": {"version": "201033", "special_code": "SAR", "image_size": 2032},
@@ -102,6 +117,8 @@ TEST(ScenarioFile, UnusableFilesAreRefusedWithTheirReason) {
       {R"({"events": [{"at_ms": 1, "do": "open"}]})", "without a package"},
       {R"({"events": [{"at_ms": 1, "do": "dance"}]})", "unknown action"},
       {R"({"expect": [{"regex": "("}]})", "bad regular expression"},
+      {R"({"never": [{"regex": "["}]})", "never: bad regular expression"},
+      {R"({"never": "log >>VER"})", "never: must be a list"},
       {R"({"package": {"file_name": "a/b.tvu"}})", "plain file name"},
   };
   for (const Case& c : cases) {

@@ -7,8 +7,8 @@
 
 #include <QAbstractButton>
 #include <QClipboard>
-#include <QTimer>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <stdexcept>
 #include <thread>

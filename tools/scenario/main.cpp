@@ -1,7 +1,7 @@
 // mvxtvup-scenario [--real-time] SCENARIO-FILE: plays a scenario against the
 // emulated device and prints its transcript. Exit status 0 when every expected line appeared
-// in order, 1 when one did not (it is named on standard error), 2 when the
-// scenario file cannot be read or used.
+// in order and no line of "never" appeared, 1 otherwise (the line is named on
+// standard error), 2 when the scenario file cannot be read or used.
 #include <iostream>
 #include <string>
 
@@ -28,11 +28,20 @@ int main(int argc, char** argv) {
     runner.Run();
     std::cout.flush();
     const int unmet = FirstUnmet(scenario.Expect, runner.Lines());
-    if (unmet < 0) return 0;
-    const Expectation& e = scenario.Expect[static_cast<std::size_t>(unmet)];
-    std::cerr << "expected " << (e.Regex ? "a line matching: " : "line not found: ") << e.Text
-              << "\n";
-    return 1;
+    if (unmet >= 0) {
+      const Expectation& e = scenario.Expect[static_cast<std::size_t>(unmet)];
+      std::cerr << "expected " << (e.Regex ? "a line matching: " : "line not found: ") << e.Text
+                << "\n";
+      return 1;
+    }
+    const int present = FirstPresent(scenario.Never, runner.Lines());
+    if (present >= 0) {
+      const Expectation& e = scenario.Never[static_cast<std::size_t>(present)];
+      std::cerr << "never expected " << (e.Regex ? "a line matching: " : "the line: ") << e.Text
+                << "\n";
+      return 1;
+    }
+    return 0;
   } catch (const ScenarioError& e) {
     std::cout.flush();
     std::cerr << file << ": " << e.what() << "\n";

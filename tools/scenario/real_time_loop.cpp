@@ -1,6 +1,8 @@
 #include "tools/scenario/real_time_loop.h"
 
+#ifndef _WIN32
 #include <poll.h>
+#endif
 
 #include <ctime>
 #include <thread>
@@ -92,7 +94,11 @@ LocalTime RealTimeLoop::Now() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &seconds);
+#else
   localtime_r(&seconds, &local);
+#endif
   const auto ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,       local.tm_hour,
@@ -140,18 +146,27 @@ bool RealTimeLoop::RunOneDue() {
 
 void RealTimeLoop::PollWatches(int timeout_ms) {
   std::erase_if(watches_, [](const std::shared_ptr<Watch>& w) { return !w->active; });
-  if (watches_.empty()) {
+#ifdef _WIN32
+  // Windows has no descriptors to watch: devices speak through windows and
+  // their own threads.
+  const bool nothing_to_poll = true;
+#else
+  const bool nothing_to_poll = watches_.empty();
+#endif
+  if (nothing_to_poll) {
     std::unique_lock<std::mutex> lock(mutex_);
     posted_cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
                         [this] { return !posted_.empty(); });
     return;
   }
+#ifndef _WIN32
   std::vector<pollfd> fds;
   for (const auto& w : watches_) fds.push_back({w->fd, POLLIN, 0});
   if (::poll(fds.data(), fds.size(), timeout_ms) <= 0) return;
   const auto watches = watches_;
   for (std::size_t i = 0; i < fds.size(); ++i)
     if ((fds[i].revents & POLLIN) && watches[i]->active) watches[i]->on_ready();
+#endif
 }
 
 bool RealTimeLoop::RunFor(std::uint64_t ms, const std::function<bool()>& stop) {

@@ -1,6 +1,9 @@
 #include "tools/scenario/runner.h"
 
 #include <cstdlib>
+#ifdef _WIN32
+#include <io.h>
+#endif
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -38,7 +41,12 @@ class WorkFolder {
  public:
   WorkFolder() : previous_(fs::current_path()) {
     std::string name = (fs::temp_directory_path() / "mvxtvup-scenario-XXXXXX").string();
+#ifdef _WIN32
+    if (_mktemp_s(name.data(), name.size() + 1) != 0 || !fs::create_directory(name))
+      throw ScenarioError("cannot make a working folder in " + name);
+#else
     if (!mkdtemp(name.data())) throw ScenarioError("cannot make a working folder in " + name);
+#endif
     path_ = name;
     fs::current_path(path_);
   }
@@ -161,9 +169,9 @@ struct Runner::Session {
   // Escaped, with the run's working folder written as ".": the same
   // transcript every run.
   std::string Text(std::string text) const {
-    const std::string work = folder.Path().string();
-    for (std::size_t at = text.find(work); at != std::string::npos; at = text.find(work, at + 1))
-      text.replace(at, work.size(), ".");
+    for (const std::string& work : {folder.Path().string(), folder.Path().generic_string()})
+      for (std::size_t at = text.find(work); at != std::string::npos; at = text.find(work, at + 1))
+        text.replace(at, work.size(), ".");
     return Escape(text);
   }
 
@@ -206,11 +214,12 @@ void Runner::Session::Prepare() {
   if (scenario.Package) {
     const PackageSpec& p = *scenario.Package;
     if (p.Path.empty()) {
-      package_path = (folder.Path() / p.FileName).string();
+      // Forward slashes on every system, so the transcript is the same.
+      package_path = (folder.Path() / p.FileName).generic_string();
       BuildPackage(p, package_path);
     } else {
       const fs::path source(p.Path);
-      package_path = (folder.Path() / source.filename()).string();
+      package_path = (folder.Path() / source.filename()).generic_string();
       std::error_code ec;
       fs::copy_file(source, package_path, ec);
       if (ec) throw ScenarioError("package: cannot copy " + p.Path + ": " + ec.message());

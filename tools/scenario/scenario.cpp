@@ -323,6 +323,33 @@ std::string Unescape(const std::string& text) {
   return out;
 }
 
+namespace {
+
+// A list of lines, each a whole line or {"regex": pattern}.
+std::vector<Expectation> Expectations(const json& root, const std::string& key) {
+  std::vector<Expectation> out;
+  if (!root.contains(key)) return out;
+  if (!root[key].is_array()) Fail(key, "must be a list");
+  for (const json& x : root[key]) {
+    if (x.is_string()) {
+      out.push_back({x.get<std::string>(), false});
+    } else if (x.is_object() && x.size() == 1 && x.contains("regex") && x["regex"].is_string()) {
+      const std::string pattern = x["regex"].get<std::string>();
+      try {
+        std::regex check(pattern);
+      } catch (const std::regex_error&) {
+        Fail(key, "bad regular expression \"" + pattern + "\"");
+      }
+      out.push_back({pattern, true});
+    } else {
+      Fail(key, "each entry is a line or {\"regex\": pattern}");
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 Scenario ParseScenario(const std::string& json_text, const std::string& folder) {
   json root;
   try {
@@ -331,7 +358,8 @@ Scenario ParseScenario(const std::string& json_text, const std::string& folder) 
     throw ScenarioError(std::string("not JSON: ") + e.what());
   }
   OnlyKeys(root, "scenario",
-           {"name", "package", "settings", "operator", "devices", "events", "run_ms", "expect"});
+           {"name", "package", "settings", "operator", "devices", "events", "run_ms", "expect",
+            "never"});
   Scenario s;
   s.Folder = folder;
   s.Name = String(root, "name", "scenario");
@@ -400,24 +428,8 @@ Scenario ParseScenario(const std::string& json_text, const std::string& folder) 
       Fail("events", "\"open\" without a package or a \"file\"");
   }
   s.RunMs = Number(root, "run_ms", "scenario", s.RunMs);
-  if (root.contains("expect")) {
-    if (!root["expect"].is_array()) Fail("expect", "must be a list");
-    for (const json& x : root["expect"]) {
-      if (x.is_string()) {
-        s.Expect.push_back({x.get<std::string>(), false});
-      } else if (x.is_object() && x.size() == 1 && x.contains("regex") && x["regex"].is_string()) {
-        const std::string pattern = x["regex"].get<std::string>();
-        try {
-          std::regex check(pattern);
-        } catch (const std::regex_error&) {
-          Fail("expect", "bad regular expression \"" + pattern + "\"");
-        }
-        s.Expect.push_back({pattern, true});
-      } else {
-        Fail("expect", "each entry is a line or {\"regex\": pattern}");
-      }
-    }
-  }
+  s.Expect = Expectations(root, "expect");
+  s.Never = Expectations(root, "never");
   return s;
 }
 

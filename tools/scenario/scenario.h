@@ -82,6 +82,9 @@ struct Scenario {
   std::vector<Event> Events;
   std::uint64_t RunMs = 60'000;
   std::vector<Expectation> Expect;
+  // Lines that must appear nowhere in the transcript: what the run must not
+  // do (a command not sent, a box not shown).
+  std::vector<Expectation> Never;
 };
 
 // Raises ScenarioError with the reason when the file cannot be read or does

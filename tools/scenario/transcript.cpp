@@ -35,23 +35,39 @@ void Transcript::Add(std::string_view kind, std::string_view text) {
   lines_.push_back(std::move(line));
 }
 
+namespace {
+
+std::regex Pattern(const Expectation& e) {
+  if (!e.Regex) return {};
+  try {
+    return std::regex(e.Text);
+  } catch (const std::regex_error&) {
+    throw ScenarioError("bad regular expression \"" + e.Text + "\"");
+  }
+}
+
+bool Matches(const Expectation& e, const std::regex& pattern, const std::string& line) {
+  return e.Regex ? std::regex_search(line, pattern) : line == e.Text;
+}
+
+}  // namespace
+
 int FirstUnmet(const std::vector<Expectation>& expect, const std::vector<std::string>& lines) {
   std::size_t at = 0;
   for (std::size_t i = 0; i < expect.size(); ++i) {
-    std::regex pattern;
-    if (expect[i].Regex) {
-      try {
-        pattern = std::regex(expect[i].Text);
-      } catch (const std::regex_error& e) {
-        throw ScenarioError("expect: bad regular expression \"" + expect[i].Text + "\"");
-      }
-    }
+    const std::regex pattern = Pattern(expect[i]);
     bool found = false;
-    while (!found && at < lines.size()) {
-      const std::string& line = lines[at++];
-      found = expect[i].Regex ? std::regex_search(line, pattern) : line == expect[i].Text;
-    }
+    while (!found && at < lines.size()) found = Matches(expect[i], pattern, lines[at++]);
     if (!found) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+int FirstPresent(const std::vector<Expectation>& never, const std::vector<std::string>& lines) {
+  for (std::size_t i = 0; i < never.size(); ++i) {
+    const std::regex pattern = Pattern(never[i]);
+    for (const std::string& line : lines)
+      if (Matches(never[i], pattern, line)) return static_cast<int>(i);
   }
   return -1;
 }

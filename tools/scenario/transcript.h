@@ -32,4 +32,8 @@ class Transcript {
 // A pattern that is not a valid regular expression raises ScenarioError.
 int FirstUnmet(const std::vector<Expectation>& expect, const std::vector<std::string>& lines);
 
+// The index of the first of the lines that must not appear that one of the
+// lines matches (whole, or by pattern); -1 when none appears.
+int FirstPresent(const std::vector<Expectation>& never, const std::vector<std::string>& lines);
+
 }  // namespace mvx::scenario

@@ -1,0 +1,274 @@
+// The uhid adapter against a stand-in for the kernel: a sequenced-packet
+// socket pair carries the same fixed-size events /dev/uhid does, so what the
+// adapter creates, sends and answers can be read back on any machine. The
+// kernel itself is met in the VM test.
+#include <linux/uhid.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "emulator/merovox_device.h"
+#include "emulator/scheduler.h"
+#include "emulator/uhid/uhid_merovox.h"
+#include "protocol/layouts.h"
+
+namespace mvx::emu {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The kernel's end of the uhid node.
+class FakeKernel {
+ public:
+  FakeKernel() {
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) == 0) {
+      kernel_ = fds[0];
+      device_ = fds[1];
+    }
+  }
+  ~FakeKernel() {
+    if (kernel_ >= 0) ::close(kernel_);
+  }
+  // The adapter's end, handed over to it.
+  int DeviceEnd() { return std::exchange(device_, -1); }
+
+  // The next event of that type the adapter wrote, skipping others.
+  std::unique_ptr<uhid_event> Next(std::uint32_t type, std::chrono::milliseconds limit = 3s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd pfd{kernel_, POLLIN, 0};
+      if (::poll(&pfd, 1, 20) <= 0) continue;
+      auto ev = std::make_unique<uhid_event>();
+      const ssize_t got = ::read(kernel_, ev.get(), sizeof *ev);
+      if (got <= 0) return nullptr;
+      if (ev->type == type) return ev;
+    }
+    return nullptr;
+  }
+  // Nothing of that type comes within the time given.
+  bool Silent(std::uint32_t type, std::chrono::milliseconds limit) {
+    return Next(type, limit) == nullptr;
+  }
+
+  void Send(std::uint32_t type) {
+    uhid_event ev{};
+    ev.type = type;
+    Write(ev);
+  }
+  // An output report as hidraw passes it on: report ID 0, then the line.
+  void Output(const std::string& line, std::size_t length = 1025) {
+    auto ev = std::make_unique<uhid_event>();
+    ev->type = UHID_OUTPUT;
+    std::memcpy(ev->u.output.data + 1, line.data(), std::min(line.size(), length - 1));
+    ev->u.output.size = static_cast<std::uint16_t>(length);
+    ev->u.output.rtype = UHID_OUTPUT_REPORT;
+    Write(*ev);
+  }
+  void Write(const uhid_event& ev) {
+    ASSERT_EQ(::write(kernel_, &ev, sizeof ev), ssize_t(sizeof ev));
+  }
+
+ private:
+  int kernel_ = -1;
+  int device_ = -1;
+};
+
+std::string InputText(const uhid_event& ev) {
+  const auto* data = reinterpret_cast<const char*>(ev.u.input2.data);
+  return std::string(data, std::find(data, data + ev.u.input2.size, '\0'));
+}
+
+class UhidMerovoxTest : public ::testing::Test {
+ protected:
+  UhidMerovoxTest() {
+    config.Identity.Product = "Merovox TV004";
+    config.Timing.LatencyMs = 1;
+    config.Timing.InstallMs = 10;
+    config.Timing.RestartMs = 150;
+  }
+  void Start() {
+    device = std::make_unique<MerovoxDevice>(config, scheduler);
+    uhid = std::make_unique<UhidMerovox>(*device);
+    uhid->Attach(kernel.DeviceEnd());
+  }
+  // Set in and started by the kernel: ready for output reports.
+  void SetInStarted() {
+    uhid->SetIn();
+    ASSERT_NE(kernel.Next(UHID_CREATE2), nullptr);
+    kernel.Send(UHID_START);
+    kernel.Send(UHID_OPEN);
+  }
+
+  DeviceConfig config;
+  FakeKernel kernel;
+  ThreadScheduler scheduler;
+  std::unique_ptr<MerovoxDevice> device;
+  std::unique_ptr<UhidMerovox> uhid;
+};
+
+TEST(VendorReportDescriptor, DeclaresBothReportsWithoutIds) {
+  const std::vector<std::uint8_t> d = VendorReportDescriptor(1024, 1024);
+  // Report Count 1024 before each main item, and no Report ID item anywhere.
+  const std::vector<std::uint8_t> input = {0x96, 0x00, 0x04, 0x09, 0x01, 0x81, 0x02};
+  const std::vector<std::uint8_t> output = {0x96, 0x00, 0x04, 0x09, 0x01, 0x91, 0x02};
+  EXPECT_NE(std::search(d.begin(), d.end(), input.begin(), input.end()), d.end());
+  EXPECT_NE(std::search(d.begin(), d.end(), output.begin(), output.end()), d.end());
+  EXPECT_EQ(std::count(d.begin(), d.end(), 0x85), 0);
+  EXPECT_EQ(d.front(), 0x06);  // a vendor-defined usage page
+  EXPECT_EQ(d[2], 0xFF);
+  EXPECT_EQ(d.back(), 0xC0);
+
+  const std::vector<std::uint8_t> small = VendorReportDescriptor(64, 32);
+  const std::vector<std::uint8_t> in64 = {0x96, 0x40, 0x00, 0x09, 0x01, 0x81, 0x02};
+  const std::vector<std::uint8_t> out32 = {0x96, 0x20, 0x00, 0x09, 0x01, 0x91, 0x02};
+  EXPECT_NE(std::search(small.begin(), small.end(), in64.begin(), in64.end()), small.end());
+  EXPECT_NE(std::search(small.begin(), small.end(), out32.begin(), out32.end()), small.end());
+}
+
+TEST_F(UhidMerovoxTest, CreatesAUsbDeviceWithTheModelsIdentity) {
+  Start();
+  uhid->SetIn();
+  const auto ev = kernel.Next(UHID_CREATE2);
+  ASSERT_NE(ev, nullptr);
+  const uhid_create2_req& req = ev->u.create2;
+  EXPECT_EQ(req.bus, 0x03);
+  EXPECT_EQ(req.vendor, 0x5E3Au);
+  EXPECT_EQ(req.product, 0x0051u);
+  EXPECT_STREQ(reinterpret_cast<const char*>(req.name), "Merovox TV004");
+  const std::vector<std::uint8_t> expected = VendorReportDescriptor(1024, 1024);
+  ASSERT_EQ(req.rd_size, expected.size());
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), req.rd_data));
+  EXPECT_TRUE(uhid->OnBus());
+
+  // A second set-in while on the bus makes no second device.
+  uhid->SetIn();
+  EXPECT_TRUE(kernel.Silent(UHID_CREATE2, 100ms));
+}
+
+TEST_F(UhidMerovoxTest, AnswersOutputReportsWithInputReportsWithoutTheIdByte) {
+  Start();
+  SetInStarted();
+  kernel.Output("VER");
+  auto ev = kernel.Next(UHID_INPUT2);
+  ASSERT_NE(ev, nullptr);
+  EXPECT_EQ(ev->u.input2.size, 1024);
+  EXPECT_EQ(InputText(*ev), "OK 201026\r\n");
+
+  kernel.Output("KIND");
+  ev = kernel.Next(UHID_INPUT2);
+  ASSERT_NE(ev, nullptr);
+  EXPECT_EQ(InputText(*ev), "OK TV004\r\n");
+  EXPECT_EQ(device->Commands(), (std::vector<std::string>{"VER", "KIND"}));
+  EXPECT_EQ(uhid->Counts().Outputs, 2u);
+  EXPECT_EQ(uhid->Counts().Inputs, 2u);
+}
+
+TEST_F(UhidMerovoxTest, IgnoresOutputReportsOutsideTheKernelsStartAndStop) {
+  Start();
+  uhid->SetIn();
+  ASSERT_NE(kernel.Next(UHID_CREATE2), nullptr);
+  kernel.Output("VER");  // before the start
+  EXPECT_TRUE(kernel.Silent(UHID_INPUT2, 150ms));
+  kernel.Send(UHID_START);
+  kernel.Send(UHID_STOP);
+  kernel.Output("VER");  // after the stop
+  EXPECT_TRUE(kernel.Silent(UHID_INPUT2, 150ms));
+  EXPECT_TRUE(device->Commands().empty());
+
+  kernel.Send(UHID_START);
+  kernel.Output("VER");
+  EXPECT_NE(kernel.Next(UHID_INPUT2), nullptr);
+}
+
+TEST_F(UhidMerovoxTest, RefusesFeatureReportRequestsAtOnce) {
+  Start();
+  SetInStarted();
+  uhid_event get{};
+  get.type = UHID_GET_REPORT;
+  get.u.get_report.id = 41;
+  kernel.Write(get);
+  auto reply = kernel.Next(UHID_GET_REPORT_REPLY);
+  ASSERT_NE(reply, nullptr);
+  EXPECT_EQ(reply->u.get_report_reply.id, 41u);
+  EXPECT_NE(reply->u.get_report_reply.err, 0);
+
+  uhid_event set{};
+  set.type = UHID_SET_REPORT;
+  set.u.set_report.id = 42;
+  kernel.Write(set);
+  reply = kernel.Next(UHID_SET_REPORT_REPLY);
+  ASSERT_NE(reply, nullptr);
+  EXPECT_EQ(reply->u.set_report_reply.id, 42u);
+  EXPECT_NE(reply->u.set_report_reply.err, 0);
+}
+
+TEST_F(UhidMerovoxTest, RestartDestroysTheDeviceAndCreatesItAgainWithTheNewVersion) {
+  config.Identity.VersionAfterInstall = "201040";
+  config.Files["fw040.tvu"] = StoredFile{"image", {}, {}};
+  Start();
+  SetInStarted();
+  protocol::GcmdCommandPacket install;
+  install.SubCommand = protocol::kGcmdInstall;
+  install.FileName = "fw040.tvu";
+  kernel.Output(install.Write());
+  ASSERT_NE(kernel.Next(UHID_DESTROY), nullptr);
+  EXPECT_FALSE(uhid->OnBus());
+  // The kernel stops the old device; its late reports are not the new one's.
+  kernel.Send(UHID_STOP);
+  kernel.Output("VER");
+
+  const auto created = kernel.Next(UHID_CREATE2);
+  ASSERT_NE(created, nullptr);
+  EXPECT_TRUE(uhid->OnBus());
+  EXPECT_EQ(uhid->Counts().Creates, 2u);
+  EXPECT_EQ(uhid->Counts().Destroys, 1u);
+  kernel.Send(UHID_START);
+  kernel.Output("VER");
+  const auto answer = kernel.Next(UHID_INPUT2);
+  ASSERT_NE(answer, nullptr);
+  EXPECT_EQ(InputText(*answer), "OK 201040\r\n");
+  EXPECT_EQ(device->CommandCount("VER"), 1);
+}
+
+TEST_F(UhidMerovoxTest, RemovalDropsAnswersOnTheirWayAndSetInCreatesAgain) {
+  config.Timing.LatencyMs = 200;
+  Start();
+  SetInStarted();
+  kernel.Output("VER");
+  std::this_thread::sleep_for(20ms);
+  uhid->Remove();
+  ASSERT_NE(kernel.Next(UHID_DESTROY), nullptr);
+  EXPECT_TRUE(kernel.Silent(UHID_INPUT2, 400ms));
+  EXPECT_FALSE(uhid->OnBus());
+
+  SetInStarted();
+  kernel.Output("GSER");
+  const auto answer = kernel.Next(UHID_INPUT2);
+  ASSERT_NE(answer, nullptr);
+  EXPECT_EQ(InputText(*answer), "OK PCB000000001 BAT000000001 TV0400001234\r\n");
+}
+
+TEST(UhidMerovoxOpen, ReportsANodeThatCannotBeOpened) {
+  ThreadScheduler scheduler;
+  MerovoxDevice device(DeviceConfig{}, scheduler);
+  UhidMerovox uhid(device);
+  std::string error;
+  EXPECT_FALSE(uhid.Open("/nonexistent/uhid", &error));
+  EXPECT_NE(error.find("/nonexistent/uhid"), std::string::npos);
+  uhid.SetIn();
+  EXPECT_FALSE(uhid.OnBus());
+}
+
+}  // namespace
+}  // namespace mvx::emu
