@@ -19,6 +19,10 @@
 namespace mvx {
 namespace {
 
+// How long a new log line may wait for the log control: short to the eye,
+// long enough to gather the lines of many packets.
+constexpr int kLogFlushMs = 100;
+
 QFont WindowFont(int pixel_size) {
   // Tahoma where it is installed; the Japanese texts need a font with
   // Japanese glyphs, which fonts-vlgothic provides (VL PGothic is its
@@ -187,12 +191,22 @@ void MainWindow::BuildControls() {
   memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   memo->setTabChangesFocus(true);
   memo->setFocusPolicy(Qt::StrongFocus);
+  memo_ = memo;
+  log_flush_.setSingleShot(true);
+  log_flush_.setInterval(kLogFlushMs);
+  connect(&log_flush_, &QTimer::timeout, this, [this] { FlushLog(); });
   for (const std::string& line : f.Memo1.Lines())
-    memo->appendPlainText(QString::fromStdString(line));
-  f.Memo1.OnLineAdded = [memo](const std::string& line) {
-    memo->appendPlainText(QString::fromStdString(line));
+    pending_log_.push_back(QString::fromStdString(line));
+  FlushLog();
+  f.Memo1.OnLineAdded = [this](const std::string& line) {
+    pending_log_.push_back(QString::fromStdString(line));
+    if (!log_flush_.isActive()) log_flush_.start();
   };
-  f.Memo1.OnCleared = [memo] { memo->clear(); };
+  f.Memo1.OnCleared = [this] {
+    pending_log_.clear();
+    log_flush_.stop();
+    memo_->clear();
+  };
 
   QCheckBox* format = AddCheckBox(f.CheckBoxFileFormat, 540, 36, 273, 17);
   QCheckBox* cross_type = AddCheckBox(f.CheckBoxSarSdfVersionup, 540, 64, 273, 17);
@@ -239,6 +253,14 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   event->accept();
   if (OnClosed) OnClosed();
+}
+
+void MainWindow::FlushLog() {
+  log_flush_.stop();
+  if (pending_log_.isEmpty() || memo_ == nullptr) return;
+  // One paragraph per line: the line feeds become paragraph breaks.
+  memo_->appendPlainText(pending_log_.join(QLatin1Char('\n')));
+  pending_log_.clear();
 }
 
 int RunMainWindow(QApplication& app, QtPlatform& platform, TForm1& form, const RunHooks& hooks) {

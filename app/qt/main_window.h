@@ -5,6 +5,8 @@
 
 #include <QLabel>
 #include <QMainWindow>
+#include <QStringList>
+#include <QTimer>
 #include <functional>
 #include <vector>
 
@@ -12,6 +14,7 @@
 
 class QApplication;
 class QCheckBox;
+class QPlainTextEdit;
 
 namespace mvx {
 
@@ -50,6 +53,10 @@ class MainWindow : public QMainWindow {
   // Told once the window has closed (the form's FormDestroy has run).
   std::function<void()> OnClosed;
 
+  // Puts the log lines that wait for the log control's next update into it
+  // now (before a repaint that must show them).
+  void FlushLog();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
@@ -63,6 +70,12 @@ class MainWindow : public QMainWindow {
 
   TForm1& form_;
   QWidget* strip_ = nullptr;
+  // The log control takes new lines in batches: laying out each long line
+  // as it comes (a download logs a 3,000-character line per packet) would
+  // cost far more than the download itself.
+  QPlainTextEdit* memo_ = nullptr;
+  QStringList pending_log_;
+  QTimer log_flush_;
   std::vector<TControl*> bound_;
   bool destroyed_ = false;
 };

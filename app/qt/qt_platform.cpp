@@ -19,6 +19,7 @@
 
 #include "app/calendar.h"
 #include "app/form.h"
+#include "app/qt/main_window.h"
 
 namespace mvx {
 namespace {
@@ -231,7 +232,9 @@ void QtPlatform::Sleep(unsigned ms) {
 }
 
 void QtPlatform::Repaint() {
-  if (window_) window_->repaint();
+  if (!window_) return;
+  if (auto* main = qobject_cast<MainWindow*>(window_.data())) main->FlushLog();
+  window_->repaint();
 }
 
 void QtPlatform::Close() {

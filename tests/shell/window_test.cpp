@@ -176,13 +176,26 @@ TEST_F(WindowTest, FormChangesReachTheWidgets) {
   auto* memo = Find<QPlainTextEdit>("Memo1");
   program.form.WriteLog("VER", 1);
   program.form.WriteLog("201022\r\nOK\r\n", 0);
-  EXPECT_EQ(memo->blockCount(), 3);
+  // The lines reach the control with its next update.
+  ASSERT_TRUE(test::RunUntil([&] { return memo->blockCount() == 3; }));
   EXPECT_TRUE(memo->toPlainText().endsWith(QStringLiteral(">>VER\n") +
                                            memo->document()->findBlockByNumber(1).text() +
                                            QStringLiteral("\nOK")));
   EXPECT_TRUE(memo->document()->findBlockByNumber(1).text().endsWith(QStringLiteral(",<<201022")));
   program.form.Memo1.Clear();
   EXPECT_TRUE(memo->toPlainText().isEmpty());
+
+  // Lines of a burst arrive whole and in order; a clear drops the lines that
+  // still wait, and a repaint shows the waiting ones at once.
+  for (int i = 0; i < 500; ++i) program.form.LogNote("line " + std::to_string(i));
+  program.form.Memo1.Clear();
+  for (int i = 0; i < 500; ++i) program.form.LogNote("after " + std::to_string(i));
+  program.platform.Repaint();
+  ASSERT_EQ(memo->blockCount(), 500);
+  for (int i : {0, 1, 250, 499})
+    EXPECT_TRUE(memo->document()->findBlockByNumber(i).text().endsWith(
+        QString::fromStdString("  after " + std::to_string(i))))
+        << i;
 
   program.form.SequencerState = 2;
   program.form.UpdateMenus(false);
