@@ -20,6 +20,9 @@ std::unique_ptr<TFileStream> TFileStream::OpenRead(const std::string& path, std:
     if (error != nullptr) *error = SystemErrorText(errno);
     return nullptr;
   }
+  // The download reads the image one 1 KiB packet at a time: a larger buffer
+  // asks the system once per 64 packets instead of once per four.
+  std::setvbuf(file, nullptr, _IOFBF, std::size_t{1} << 16);
   return std::unique_ptr<TFileStream>(new TFileStream(file, path));
 }
 

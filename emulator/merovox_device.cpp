@@ -311,6 +311,8 @@ MerovoxDevice::Reply MerovoxDevice::DownloadStart(std::string_view line) {
   download_->ImageSize = p.ImageSize;
   download_->PacketCount = p.PacketCount;
   download_->FileName = p.FileName;
+  // Room for the announced image (within reason: the size may be anything).
+  download_->Data.reserve(std::min<std::size_t>(p.ImageSize, std::size_t{64} << 20));
   const std::uint32_t status = p.FileName.empty() ? 1 : 0;
   if (status) download_.reset();
   return {{config_.Timing.LatencyMs, DownloadAck(p.Family, kAckStart, status), nullptr}};
