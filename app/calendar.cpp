@@ -1,5 +1,8 @@
 #include "app/calendar.h"
 
+#include <chrono>
+#include <ctime>
+
 namespace mvx {
 
 // Both directions count in 400-year eras of 146097 days, with years that begin
@@ -33,6 +36,27 @@ CivilDate CivilFromDays(long long days) {
   date.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
   date.year = static_cast<int>(static_cast<long long>(yoe) + era * 400 + (date.month <= 2));
   return date;
+}
+
+LocalTime SystemLocalTime() {
+  const auto now = std::chrono::system_clock::now();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
+  const std::time_t seconds = static_cast<std::time_t>(ms.count() / 1000);
+  std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &seconds);
+#else
+  // Unlike localtime(), localtime_r() does not look at the time-zone file again
+  // on every call.
+  localtime_r(&seconds, &tm);
+#endif
+  return LocalTime{tm.tm_year + 1900,
+                   tm.tm_mon + 1,
+                   tm.tm_mday,
+                   tm.tm_hour,
+                   tm.tm_min,
+                   tm.tm_sec,
+                   static_cast<int>(ms.count() % 1000)};
 }
 
 }  // namespace mvx

@@ -2,6 +2,8 @@
 // the clocks that count time in milliseconds from a date.
 #pragma once
 
+#include "app/platform.h"
+
 namespace mvx {
 
 struct CivilDate {
@@ -18,5 +20,9 @@ long long DaysFromCivil(long long year, long long month, long long day);
 // The date that lies the given number of days after 1970-01-01 (before it when
 // negative).
 CivilDate CivilFromDays(long long days);
+
+// The system's local time now, to the millisecond. Cheap enough to stamp every
+// log line: the time zone is read once, not on every call.
+LocalTime SystemLocalTime();
 
 }  // namespace mvx

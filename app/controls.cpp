@@ -4,22 +4,14 @@ namespace mvx {
 
 void TMemo::Add(const std::string& text) {
   // CR LF, CR and LF each break the line.
-  std::string line;
-  auto emit = [&] {
-    lines_.push_back(line);
-    if (OnLineAdded) OnLineAdded(line);
-    line.clear();
-  };
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      emit();
-    } else {
-      line += c;
-    }
+  std::size_t from = 0;
+  while (true) {
+    const std::size_t end = text.find_first_of("\r\n", from);
+    lines_.emplace_back(text, from, end == std::string::npos ? std::string::npos : end - from);
+    if (OnLineAdded) OnLineAdded(lines_.back());
+    if (end == std::string::npos) break;
+    from = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
   }
-  emit();
   Changed();
 }
 

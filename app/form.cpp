@@ -93,12 +93,13 @@ TForm1::~TForm1() {
 }
 
 void TForm1::QueueResponseTick() {
-  // A response was just delivered: the step waiting for it runs at once instead
-  // of on the next timer period, before the next report is delivered, so two
-  // answers that the device sends back to back both reach their steps.
+  // A response was just delivered: the step waiting for it runs as soon as the
+  // delivery returns instead of on the next timer period, and before the next
+  // report is delivered, so two answers that the device sends back to back
+  // both reach their steps.
   if (!Timer1.Enabled() || !Timer1.HasHandler()) return;
   std::weak_ptr<bool> alive = alive_;
-  Services.Loop.Post([this, alive] {
+  Services.Loop.PostNext([this, alive] {
     if (alive.lock()) Timer1.FireNow();
   });
 }
@@ -181,10 +182,13 @@ void TForm1::WriteLog(const std::string& text, int direction) {
   const char* marker = direction == 0 ? "<<" : direction == 1 ? ">>" : "  ";
   // The log shows a text up to its first NUL byte, as a text control does (a
   // sent binary packet shows its keyword and the bytes before its first zero).
-  const std::string_view shown(text.data(), std::min(text.size(), text.find('\0')));
-  Memo1.Add(Format("%02d/%02d/%02d %02d:%02d:%02d %03d,", t.year % 100, t.month, t.day, t.hour,
-                   t.minute, t.second, t.millisecond) +
-            marker + TrimRight(shown));
+  std::string_view shown(text.data(), std::min(text.size(), text.find('\0')));
+  shown = TrimRightView(shown);
+  std::string line = Format("%02d/%02d/%02d %02d:%02d:%02d %03d,", t.year % 100, t.month, t.day,
+                            t.hour, t.minute, t.second, t.millisecond);
+  line.reserve(line.size() + 2 + shown.size());
+  line.append(marker).append(shown);
+  Memo1.Add(line);
 }
 
 void TForm1::LogNote(const std::string& text) {

@@ -54,6 +54,8 @@ class TForm1 {
   // in an error box captioned "MVXTVUP", the handler's remaining steps are
   // skipped and the program goes on. Every entry point from the shell, the
   // timers and the HID controller goes through here.
+  // Since every event passes here, it also wakes a parked Timer1: whatever
+  // the event changed, the next tick sees it.
   template <class F>
   void Guarded(F&& handler) {
     try {
@@ -63,6 +65,7 @@ class TForm1 {
     } catch (...) {
       ShowError("Unknown error");
     }
+    Timer1.Unpark();
   }
   void ShowError(const std::string& text);
 

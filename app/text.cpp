@@ -27,10 +27,14 @@ static bool IsBlankOrControl(char c) {
   return static_cast<unsigned char>(c) <= 32;
 }
 
-std::string TrimRight(std::string_view text) {
+std::string_view TrimRightView(std::string_view text) {
   std::size_t end = text.size();
   while (end > 0 && IsBlankOrControl(text[end - 1])) --end;
-  return std::string(text.substr(0, end));
+  return text.substr(0, end);
+}
+
+std::string TrimRight(std::string_view text) {
+  return std::string(TrimRightView(text));
 }
 
 std::string Trim(std::string_view text) {

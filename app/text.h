@@ -10,6 +10,7 @@ namespace mvx {
 std::string RemoveAll(std::string_view text, std::string_view what);
 // Trailing blanks and control characters (codes 0 to 32) removed.
 std::string TrimRight(std::string_view text);
+std::string_view TrimRightView(std::string_view text);  // the same, without a copy
 // Leading and trailing blanks and control characters removed.
 std::string Trim(std::string_view text);
 bool StartsWith(std::string_view text, std::string_view prefix);

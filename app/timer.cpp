@@ -12,7 +12,11 @@ void TTimer::SetInterval(unsigned ms) {
 }
 
 void TTimer::SetEnabled(bool enabled) {
-  if (enabled == enabled_) return;
+  if (enabled == enabled_) {
+    // Enabling a running timer changes nothing, except that it wakes up.
+    if (enabled) Unpark();
+    return;
+  }
   enabled_ = enabled;
   Update();
 }
@@ -22,7 +26,20 @@ void TTimer::SetOnTimer(std::function<void()> handler) {
   Update();
 }
 
+void TTimer::Park() {
+  if (!running_ || parked_) return;
+  parked_ = true;
+  source_->Stop();
+}
+
+void TTimer::Unpark() {
+  if (!parked_) return;
+  parked_ = false;
+  if (running_) source_->Start(interval_);
+}
+
 void TTimer::Update() {
+  parked_ = false;
   source_->Stop();
   running_ = enabled_ && interval_ != 0 && on_timer_;
   if (running_) source_->Start(interval_);

@@ -26,6 +26,13 @@ class TTimer {
   // One tick now, as the platform timer would give it: runs the handler only
   // while the timer runs (enabled, an interval, a handler attached).
   void FireNow() { Fire(); }
+  // The owner knows that ticks would change nothing until something else
+  // happens: the platform timer sleeps while the timer stays enabled, until
+  // Unpark() or any change to the timer. Saves the idle wake-ups of a short
+  // interval.
+  void Park();
+  void Unpark();
+  bool Parked() const { return parked_; }
 
   // Free for the owner; the sequencer keeps its last logged state here.
   int Tag = 0;
@@ -38,6 +45,7 @@ class TTimer {
   unsigned interval_;
   bool enabled_ = false;
   bool running_ = false;
+  bool parked_ = false;
   std::function<void()> on_timer_;
 };
 

@@ -569,7 +569,15 @@ const StoredFile* MerovoxDevice::FindFile(std::string_view name) const {
 }
 
 void MerovoxDevice::Schedule(Reply reply) {
+  // Called with the device's mutex held.
   for (Step& step : reply) {
+    if (scheduler_.DueAtOnce(step.AtMs)) {
+      if (step.Action)
+        step.Action();
+      else
+        Emit(step.Answer);
+      continue;
+    }
     scheduler_.After(step.AtMs, [this, guard = guard_, epoch = epoch_, step = std::move(step)] {
       std::unique_lock<std::mutex> lock(guard->Mutex);
       if (!guard->Alive || epoch != epoch_) return;

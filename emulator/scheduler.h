@@ -19,6 +19,10 @@ class IScheduler {
   // Runs call once, delay_ms from now. Calls due at the same time run in the
   // order they were asked for. May be called from within a call.
   virtual void After(std::uint32_t delay_ms, std::function<void()> call) = 0;
+  // True when a call with this delay is due at once and nothing asked for
+  // earlier is still to run: the model may then run it itself, right away,
+  // instead of handing it over with After().
+  virtual bool DueAtOnce(std::uint32_t /*delay_ms*/) { return false; }
 };
 
 // A virtual clock that moves only when told to.

@@ -31,23 +31,28 @@ ResponseKind ClassifyResponse(std::string_view text) {
   return {0, ""};
 }
 
+// Each byte as two upper-case hexadecimal digits, separated by commas.
 std::string HexDump(std::string_view bytes) {
   static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size() * 3);
+  if (bytes.empty()) return {};
+  std::string out(bytes.size() * 3 - 1, ',');
+  char* at = out.data();
   for (unsigned char c : bytes) {
-    if (!out.empty()) out += ',';
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
+    at[0] = kDigits[c >> 4];
+    at[1] = kDigits[c & 15];
+    at += 3;
   }
   return out;
 }
 
-std::string Printable(std::string_view bytes) {
-  std::string out(bytes);
-  for (char& c : out)
-    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '_';
-  return out;
+// The bytes with every one outside 0x20..0x7E shown as "_".
+void AppendPrintable(std::string& out, std::string_view bytes) {
+  const std::size_t from = out.size();
+  out.append(bytes);
+  for (std::size_t i = from; i < out.size(); ++i) {
+    const auto c = static_cast<unsigned char>(out[i]);
+    if (c < 0x20 || c > 0x7E) out[i] = '_';
+  }
 }
 
 }  // namespace
@@ -177,7 +182,11 @@ void TForm1::HidCtrl1DeviceData(THidDevice* /*dev*/, std::uint8_t /*report_id*/,
       FrameResponse(std::string_view(reinterpret_cast<const char*>(data), size));
   ResponseText.assign(framed.Text);
   ResponseReceived = true;
-  WriteLog(HexDump(framed.Line) + "-" + Printable(ResponseText), 0);
+  std::string line = HexDump(framed.Line);
+  line.reserve(line.size() + 1 + ResponseText.size());
+  line += '-';
+  AppendPrintable(line, ResponseText);
+  WriteLog(line, 0);
 }
 
 }  // namespace mvx

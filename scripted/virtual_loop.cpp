@@ -111,8 +111,32 @@ bool VirtualLoop::RunOnePosted() {
     call = std::move(posted_.front());
     posted_.pop_front();
   }
-  call();
+  Dispatch(call);
   return true;
+}
+
+void VirtualLoop::Dispatch(const std::function<void()>& call) {
+  std::deque<std::function<void()>> next;
+  next_.push_back(&next);
+  struct Pop {
+    std::vector<std::deque<std::function<void()>>*>& levels;
+    ~Pop() { levels.pop_back(); }
+  } pop{next_};
+  call();
+  while (!next.empty()) {
+    const std::function<void()> run = std::move(next.front());
+    next.pop_front();
+    run();
+  }
+}
+
+void VirtualLoop::PostNext(std::function<void()> call) {
+  // Only the loop's own thread dispatches; other threads simply queue.
+  if (std::this_thread::get_id() != thread_ || next_.empty()) {
+    Post(std::move(call));
+    return;
+  }
+  next_.back()->push_back(std::move(call));
 }
 
 void VirtualLoop::RunPending() {
@@ -121,7 +145,7 @@ void VirtualLoop::RunPending() {
     }
     if (agenda_.empty() || agenda_.begin()->first.first > now_ms_) return;
     auto node = agenda_.extract(agenda_.begin());
-    node.mapped()();
+    Dispatch(node.mapped());
   }
 }
 
@@ -142,7 +166,7 @@ bool VirtualLoop::RunFor(std::uint64_t ms, const std::function<bool()>& stop) {
     }
     auto node = agenda_.extract(agenda_.begin());
     if (node.key().first > now_ms_) now_ms_ = node.key().first;
-    node.mapped()();
+    Dispatch(node.mapped());
     if (stop && stop()) return true;
   }
 }

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "app/platform.h"
@@ -24,6 +25,7 @@ class VirtualLoop : public IEventLoop, public IClock {
   // IEventLoop
   std::unique_ptr<ITimerSource> CreateTimer(std::function<void()> on_fire) override;
   void Post(std::function<void()> call) override;
+  void PostNext(std::function<void()> call) override;
   std::unique_ptr<IWatch> WatchFd(int fd, std::function<void()> on_ready) override;
 
   // IClock: the local time is Start plus the virtual milliseconds elapsed.
@@ -52,11 +54,16 @@ class VirtualLoop : public IEventLoop, public IClock {
   struct Timer;
   class Source;
   bool RunOnePosted();
+  // Runs one call of the loop, then what it asked to run next (PostNext).
+  void Dispatch(const std::function<void()>& call);
   void Arm(const std::shared_ptr<Timer>& timer, unsigned interval_ms);
 
   std::mutex mutex_;
   std::condition_variable posted_cv_;
   std::deque<std::function<void()>> posted_;
+  // Per call being dispatched (innermost last): the calls to run after it.
+  std::vector<std::deque<std::function<void()>>*> next_;
+  const std::thread::id thread_ = std::this_thread::get_id();  // the loop's thread
   std::uint64_t now_ms_ = 0;
   std::uint64_t sequence_ = 0;
   // Due time and sequence → call; timers re-arm themselves.

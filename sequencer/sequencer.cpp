@@ -26,20 +26,28 @@ void TForm1::Timer1Timer() {
   Timer1.ClearOnTimer();
   struct Reattach {
     TForm1& form;
+    bool idle = false;
     ~Reattach() {
       form.TickInProgress = false;
       form.Timer1.SetOnTimer([f = &form] { f->Timer1Timer(); });
+      // A tick that ran no step (no device ready, as while the restarted
+      // device is awaited) is repeated unchanged by every further tick until
+      // an event changes the state, the device or the package; every event
+      // wakes the timer again.
+      if (idle) form.Timer1.Park();
     }
   } reattach{*this};
-  Guarded([this] {
+  Guarded([this, &reattach] {
     if (SequencerState != Timer1.Tag) {
       LogNote(Format("%d status", SequencerState));
       Timer1.Tag = SequencerState;
     }
     // A package whose check still has its dialogs open is not yet a package
     // to install.
-    if (DeviceReady && !PackageCheckInProgress) DispatchStep();
+    const bool step = DeviceReady && !PackageCheckInProgress;
+    if (step) DispatchStep();
     UpdateMenus(DeviceReady ? SequencerState == state::Idle : false);
+    reattach.idle = !step;
   });
 }
 

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -18,6 +17,7 @@
 #include <climits>
 #include <exception>
 
+#include "app/calendar.h"
 #include "app/form.h"
 
 namespace mvx {
@@ -108,13 +108,34 @@ QtPlatform::QtPlatform() : receiver_(std::make_unique<QObject>()) {}
 QtPlatform::~QtPlatform() = default;
 
 void QtPlatform::Deliver(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const std::exception& e) {
-    MessageBox(e.what(), kAppTitle, MsgButtons::Ok, MsgIcon::Error);
-  } catch (...) {
-    MessageBox("Unknown error", kAppTitle, MsgButtons::Ok, MsgIcon::Error);
+  std::deque<std::function<void()>> next;
+  next_.push_back(&next);
+  const auto guarded = [this](const std::function<void()>& run) {
+    try {
+      run();
+    } catch (const std::exception& e) {
+      MessageBox(e.what(), kAppTitle, MsgButtons::Ok, MsgIcon::Error);
+    } catch (...) {
+      MessageBox("Unknown error", kAppTitle, MsgButtons::Ok, MsgIcon::Error);
+    }
+  };
+  guarded(call);
+  // What the call asked to run next, oldest first; each may ask for more.
+  while (!next.empty()) {
+    const std::function<void()> run = std::move(next.front());
+    next.pop_front();
+    guarded(run);
   }
+  next_.pop_back();
+}
+
+void QtPlatform::PostNext(std::function<void()> call) {
+  // Outside a delivery (or off the GUI thread) there is nothing to run after.
+  if (QThread::currentThread() != receiver_->thread() || next_.empty()) {
+    Post(std::move(call));
+    return;
+  }
+  next_.back()->push_back(std::move(call));
 }
 
 MsgAnswer QtPlatform::MessageBox(const std::string& text, const std::string& caption,
@@ -202,10 +223,7 @@ std::unique_ptr<IWatch> QtPlatform::WatchFd(int fd, std::function<void()> on_rea
 }
 
 LocalTime QtPlatform::Now() {
-  const QDateTime now = QDateTime::currentDateTime();
-  const QDate d = now.date();
-  const QTime t = now.time();
-  return LocalTime{d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec()};
+  return SystemLocalTime();
 }
 
 void QtPlatform::Sleep(unsigned ms) {

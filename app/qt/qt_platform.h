@@ -6,8 +6,10 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/platform.h"
 
@@ -62,11 +64,15 @@ class QtPlatform : public IOperator, public IEventLoop, public IClock, public IF
   // this is the last line, so that no exception ever unwinds through Qt's
   // event loop: an escaped error is shown as the form would show it.
   void Deliver(const std::function<void()>& call);
+  void PostNext(std::function<void()> call) override;
 
  private:
   QPointer<QWidget> window_;
   // Lives on the GUI thread; queued calls run in its context.
   std::unique_ptr<QObject> receiver_;
+  // Per delivery the GUI thread is in (a modal box runs deliveries of its
+  // own inside one), the calls to run once it returns (PostNext).
+  std::vector<std::deque<std::function<void()>>*> next_;
 };
 
 }  // namespace mvx

@@ -32,6 +32,14 @@ void AnswerScheduler::After(std::uint32_t delay_ms, std::function<void()> call) 
   wake_.notify_all();
 }
 
+bool AnswerScheduler::DueAtOnce(std::uint32_t delay_ms) {
+  if (delay_ms != 0 || extra_.count() != 0) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!agenda_.empty() || running_) return false;
+  ++answers_;  // leaves now: no delay to add
+  return true;
+}
+
 AnswerScheduler::Answers AnswerScheduler::Measured() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return {answers_, answers_ ? answer_delay_us_ / static_cast<double>(answers_) : 0};
@@ -72,9 +80,11 @@ void AnswerScheduler::Loop() {
       ++answers_;
       answer_delay_us_ += std::chrono::duration<double, std::micro>(now - call.Asked).count();
     }
+    running_ = true;
     lock.unlock();
     call.Run();
     lock.lock();
+    running_ = false;
   }
 }
 

@@ -27,6 +27,10 @@ class AnswerScheduler : public emu::IScheduler {
   AnswerScheduler& operator=(const AnswerScheduler&) = delete;
 
   void After(std::uint32_t delay_ms, std::function<void()> call) override;
+  // Without extra delay an answer leaves at once, from the thread that sent
+  // the command, as a device that answers within the same USB frame would
+  // have it queued before the tool looks for it.
+  bool DueAtOnce(std::uint32_t delay_ms) override;
 
   // The calls asked for without a delay of their own (the answers), and the
   // mean time from asking to running them.
@@ -50,6 +54,7 @@ class AnswerScheduler : public emu::IScheduler {
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   bool stopping_ = false;
+  bool running_ = false;  // the thread is running a call
   std::uint64_t sequence_ = 0;
   std::multimap<std::pair<Clock::time_point, std::uint64_t>, Call> agenda_;
   std::uint64_t answers_ = 0;

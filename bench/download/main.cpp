@@ -90,6 +90,7 @@ class CountingLoop : public IEventLoop {
     });
   }
   void Post(std::function<void()> call) override { inner_.Post(std::move(call)); }
+  void PostNext(std::function<void()> call) override { inner_.PostNext(std::move(call)); }
   std::unique_ptr<IWatch> WatchFd(int fd, std::function<void()> on_ready) override {
     return inner_.WatchFd(fd, std::move(on_ready));
   }
@@ -247,7 +248,7 @@ void Report(const char* what, std::chrono::microseconds latency, std::uint64_t b
   }
   const double process = 100.0 * f.WaitCpuProcess / f.WaitSeconds;
   std::printf(
-      "  waiting in state 14 for %.2f s, Timer1 running: %.0f timer events/s, CPU %.3f %% of a "
+      "  waiting in state 14 for %.2f s, Timer1 enabled: %.0f timer events/s, CPU %.3f %% of a "
       "core (GUI thread %.3f %%) (target <= 1 %%: %s)\n",
       f.WaitSeconds, static_cast<double>(f.WaitTimerEvents) / f.WaitSeconds, process,
       100.0 * f.WaitCpuGuiThread / f.WaitSeconds, process <= 1.0 ? "met" : "NOT met");

@@ -336,12 +336,16 @@ void SimBackend::Unplug(int device_id) {
 }
 
 void SimBackend::SendInput(int device_id, const std::uint8_t* data, std::size_t length) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::unique_lock<std::mutex> lock(state_->mutex);
   auto device = state_->Find(device_id);
   if (!device || !device->present || device->open_handles == 0) return;
   std::vector<std::uint8_t> report(device->config.InputReportByteLength, 0);
   if (data != nullptr) std::memcpy(report.data(), data, std::min(length, report.size()));
   device->inputs.push_back({std::move(report), std::chrono::steady_clock::now()});
+  // Woken after the unlock, the reader finds the mutex free instead of
+  // sleeping on it once more. The shared pointer keeps the device's condition
+  // variable alive meanwhile.
+  lock.unlock();
   device->input_cv.notify_all();
 }
 

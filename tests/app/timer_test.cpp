@@ -2,6 +2,10 @@
 // interval and a handler, and every change restarts its period.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "app/timer.h"
 #include "scripted/virtual_loop.h"
 
@@ -87,6 +91,78 @@ TEST(TimerTest, FireNowOnlyWhileRunning) {
   timer.FireNow();
   EXPECT_EQ(ticks, 1);
   EXPECT_EQ(timer.Tag, 0);
+}
+
+// A parked timer stays enabled but gets no ticks from the loop until it is
+// woken or changed; FireNow still gives one.
+TEST(TimerTest, ParkedTimerSleepsUntilWokenOrChanged) {
+  struct Case {
+    const char* wake;
+    std::function<void(TTimer&, int&)> act;
+  };
+  const Case cases[] = {
+      {"Unpark", [](TTimer& t, int&) { t.Unpark(); }},
+      {"enabled again", [](TTimer& t, int&) { t.SetEnabled(true); }},
+      {"new interval", [](TTimer& t, int&) { t.SetInterval(2); }},
+      {"handler attached again", [](TTimer& t, int& n) { t.SetOnTimer([&n] { ++n; }); }},
+  };
+  for (const Case& c : cases) {
+    VirtualLoop loop;
+    TTimer timer(loop, 1);
+    int ticks = 0;
+    timer.SetOnTimer([&] { ++ticks; });
+    timer.SetEnabled(true);
+    loop.RunFor(10);
+    EXPECT_EQ(ticks, 10) << c.wake;
+    timer.Park();
+    EXPECT_TRUE(timer.Parked());
+    EXPECT_TRUE(timer.Enabled());
+    loop.RunFor(100);
+    EXPECT_EQ(ticks, 10) << c.wake;
+    timer.FireNow();
+    EXPECT_EQ(ticks, 11) << c.wake;
+    c.act(timer, ticks);
+    EXPECT_FALSE(timer.Parked()) << c.wake;
+    loop.RunFor(20);
+    EXPECT_GE(ticks, 20) << c.wake;
+  }
+}
+
+TEST(TimerTest, OnlyARunningTimerParks) {
+  VirtualLoop loop;
+  TTimer timer(loop, 1);
+  int ticks = 0;
+  timer.SetOnTimer([&] { ++ticks; });
+  timer.Park();  // not enabled: nothing to park
+  EXPECT_FALSE(timer.Parked());
+  timer.SetEnabled(true);
+  loop.RunFor(5);
+  EXPECT_EQ(ticks, 5);
+  // Disabled while parked, then enabled: it runs, as any enabled timer.
+  timer.Park();
+  timer.SetEnabled(false);
+  timer.SetEnabled(true);
+  loop.RunFor(5);
+  EXPECT_EQ(ticks, 10);
+}
+
+// A call that the running call asks to run next comes before calls queued
+// earlier; from elsewhere it is simply queued.
+TEST(VirtualLoopTest, PostNextRunsRightAfterTheCurrentCall) {
+  VirtualLoop loop;
+  std::vector<std::string> order;
+  loop.Post([&] {
+    order.push_back("A");
+    loop.Post([&] { order.push_back("C"); });
+    loop.PostNext([&] {
+      order.push_back("B1");
+      loop.PostNext([&] { order.push_back("B2"); });
+    });
+  });
+  loop.Post([&] { order.push_back("D"); });
+  loop.PostNext([&] { order.push_back("E"); });  // not inside a call: queued
+  loop.RunPending();
+  EXPECT_EQ(order, (std::vector<std::string>{"A", "B1", "B2", "D", "E", "C"}));
 }
 
 }  // namespace

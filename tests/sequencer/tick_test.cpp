@@ -45,6 +45,26 @@ TEST_F(TickTest, WithoutDeviceOnlyLogsAndSetsMenus) {
   EXPECT_TRUE(form.OpenFile.Enabled());
 }
 
+// While no step can run, ticks repeat themselves: the timer sleeps until an
+// event (anything passing through the form's error handler) wakes it.
+TEST_F(TickTest, TickWithoutAStepParksTheTimerUntilAnEvent) {
+  form.Timer1.SetEnabled(true);
+  Tick();
+  EXPECT_FALSE(form.Timer1.Parked());  // a step ran
+  form.DeviceReady = false;
+  form.SequencerState = state::AwaitRestart;
+  Tick();
+  EXPECT_TRUE(form.Timer1.Parked());
+  EXPECT_TRUE(form.Timer1.Enabled());
+  EXPECT_TRUE(form.Timer1.HasHandler());
+  form.Guarded([] {});
+  EXPECT_FALSE(form.Timer1.Parked());
+  form.DeviceReady = true;
+  form.SequencerState = state::RequeryVersion;
+  Tick();
+  EXPECT_FALSE(form.Timer1.Parked());
+}
+
 TEST_F(TickTest, NoStepWhilePackageIsBeingChecked) {
   form.PackageCheckInProgress = true;
   Tick();

@@ -146,6 +146,27 @@ TEST_F(PlatformTest, PostedCallsRunInOrderOnTheGuiThread) {
   EXPECT_EQ(wrong_thread.load(), 0);
 }
 
+// What a delivered call asks to run next runs before anything queued
+// meanwhile, a delivery from a worker included; outside a delivery it is
+// queued like any posted call.
+TEST_F(PlatformTest, PostNextRunsRightAfterTheDeliveredCall) {
+  std::vector<std::string> order;
+  std::thread worker;
+  platform.Post([&] {
+    order.push_back("A");
+    worker = std::thread([&] { platform.Post([&] { order.push_back("worker"); }); });
+    worker.join();
+    platform.Post([&] { order.push_back("C"); });
+    platform.PostNext([&] {
+      order.push_back("B1");
+      platform.PostNext([&] { order.push_back("B2"); });
+    });
+  });
+  platform.PostNext([&] { order.push_back("D"); });
+  ASSERT_TRUE(test::RunUntil([&] { return order.size() == 6; }));
+  EXPECT_EQ(order, (std::vector<std::string>{"A", "B1", "B2", "D", "worker", "C"}));
+}
+
 TEST_F(PlatformTest, ModalBoxKeepsTimersPostedCallsAndWatchesRunning) {
   int ticks = 0, posted = 0, ready = 0;
   int ticks_during = -1, posted_during = -1, ready_during = -1;
