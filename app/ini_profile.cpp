@@ -102,11 +102,28 @@ bool IniProfile::WriteString(const std::string& file, const std::string& section
   }
   std::ostringstream text;
   for (const auto& line : lines) text << line << "\r\n";
-  std::ofstream out(std::filesystem::u8path(file), std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  out << text.str();
-  out.flush();
-  return static_cast<bool>(out);
+  // Written beside the file and renamed over it: a write that fails part-way
+  // (a full disk) leaves the earlier file whole, not cut short.
+  namespace fs = std::filesystem;
+  const fs::path target = fs::u8path(file);
+  fs::path temporary = target;
+  temporary += ".part";
+  std::error_code ignored;
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (out) {
+      out << text.str();
+      out.close();
+    }
+    if (!out) {
+      fs::remove(temporary, ignored);
+      return false;
+    }
+  }
+  std::error_code error;
+  fs::rename(temporary, target, error);
+  if (error) fs::remove(temporary, ignored);
+  return !error;
 }
 
 }  // namespace mvx

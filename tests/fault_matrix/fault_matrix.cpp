@@ -10,15 +10,32 @@
 // runs into its fault (and, for a removal, is set in again); at 40 s it is
 // taken out and a sound device is set in, which must start a clean run at
 // state 2 and finish it; at 58 s that one is taken out too.
+//
+// The folder cases make the working folder read-only or full while the tool
+// writes "_fwbin", "TVINFO.INI" or the settings file, and writable again
+// before the sound device comes. Each runs in a child process with a mount
+// namespace of its own; where none can be made they are counted as skipped.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <regex>
+#include <set>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "tools/scenario/fault_folder.h"
 #include "tools/scenario/runner.h"
 #include "tools/scenario/scenario.h"
+#include "tools/scenario/transcript.h"
 
 namespace mvx::faults {
 namespace {
@@ -55,6 +72,14 @@ struct Case {
   // The unit's answer to the confirmations: the default takes the first
   // button of every box.
   std::vector<std::string> Answers;
+  // The case makes the working folder fail: it needs a mount namespace.
+  bool Folder = false;
+  // Lines that must not appear in the unit's part of the run.
+  std::vector<std::string> Absent;
+  // Lines the sound device's run must show, in order.
+  std::vector<std::string> NextExpect;
+  // No command reaches a device before the first line that matches.
+  std::string QuietUntil;
 };
 
 emu::DeviceConfig Device(Kind type, const std::string& product, const emu::SerialItems& serial) {
@@ -419,6 +444,231 @@ std::vector<Case> DeviceFaults() {
   return cases;
 }
 
+// ---- Folder faults ----------------------------------------------------------------
+
+constexpr std::uint64_t kFolderBackMs = 40'200;  // the unit is out, the next not yet in
+constexpr std::uint64_t kOpenAgainMs = 40'500;
+constexpr const char* kSettingsName = "mvxtvup_setting.ini";
+// A second package of the same version whose image spans many blocks, so that
+// a full folder stops its extraction part-way.
+constexpr const char* kLargePackage = "fw040b.tvu";
+constexpr std::uint32_t kLargeImage = 200'000;
+constexpr std::uint64_t kPartWayFree = 64 * 1024;
+
+// A text as the transcript shows it, as a pattern that matches exactly it.
+std::string Literal(const std::string& text) {
+  std::string out;
+  for (const char ch : mvx::scenario::Escape(text)) {
+    if (std::strchr("\\^$.|?*+()[]{}", ch) != nullptr) out += '\\';
+    out += ch;
+  }
+  return out;
+}
+
+std::string ErrorBox(const std::string& text) {
+  return "^box MessageBox\\[error\\] \\| MVXTVUP \\| " + Literal(text) + " \\| OK$";
+}
+
+std::string SystemText(int error) {
+  return std::generic_category().message(error);
+}
+
+Event Do(Action action, std::uint64_t ms = 0) {
+  return At(ms, action, "");
+}
+
+Event FullFolder(std::uint64_t ms, std::uint64_t free_bytes) {
+  Event e = Do(Action::FolderFull, ms);
+  e.FreeBytes = free_bytes;
+  return e;
+}
+
+Event OpenFile(std::uint64_t ms, const std::string& file) {
+  Event e = Do(Action::Open, ms);
+  e.File = file;
+  return e;
+}
+
+void AddLargePackage(Scenario& s) {
+  scenario::PackageSpec p = *s.Package;
+  p.FileName = kLargePackage;
+  p.ImageSize = kLargeImage;
+  s.OtherPackages.push_back(p);
+}
+
+// The settings file the runner writes for the format setting.
+constexpr const char* kSettingsText = "[Setting]\r\nCheckBoxFileFormat=True\r\n";
+
+std::vector<Case> FolderFaults() {
+  std::vector<Case> cases;
+  auto add = [&](std::string fault, std::string where, std::function<void(Scenario&)> setup,
+                 std::vector<std::string> expect) -> Case& {
+    Case c;
+    c.Fault = std::move(fault);
+    c.Where = std::move(where);
+    c.Folder = true;
+    c.Setup = std::move(setup);
+    c.Expect = std::move(expect);
+    cases.push_back(std::move(c));
+    return cases.back();
+  };
+  const std::string finished = "^box .*\\| Update finished\\.";
+  const std::string cannot_create = "ファイル \"./_fwbin\". ";
+  const std::string create_tail = " を作成できません";
+
+  // File > Open with no package loaded: the unit, set in meanwhile, waits
+  // without a run; once the folder is writable the package opened again
+  // starts the run on the unit at once.
+  for (const bool full : {false, true}) {
+    const std::string error = full ? SystemText(ENOSPC) : SystemText(EROFS);
+    Case& c = add(full ? "folder full" : "folder read-only",
+                  full ? "_fwbin part-way, 1st open" : "_fwbin, 1st open",
+                  [full](Scenario& s) {
+                    AddLargePackage(s);
+                    s.Events[0].File = kLargePackage;
+                    s.Events.insert(s.Events.begin(), full ? FullFolder(0, kPartWayFree)
+                                                           : Do(Action::FolderReadOnly));
+                    s.Events.push_back(Do(Action::Snapshot, 4'000));
+                    s.Events.push_back(Do(Action::FolderWritable, 4'500));
+                    s.Events.push_back(OpenFile(5'000, kLargePackage));
+                  },
+                  {ErrorBox(cannot_create + error + create_tail), "^device unit set in$",
+                   "^snapshot state 2$", "^snapshot label Label1 Normal mode$",
+                   "^snapshot label LabelFilename Update filename$", "^snapshot package none$",
+                   "^folder writable$", "^operator File > Open$", "^log <<file MD5:\\[",
+                   "^log >>RTC SET ", "^log   source file size:200000$", finished});
+    c.QuietUntil = "^folder writable$";
+    c.NextExpect = {"^log   source file size:200000$"};
+  }
+
+  // File > Open over a loaded package: it stays loaded, its image untouched,
+  // and the unit gets it; the package opened again once the folder is
+  // writable goes to the next device.
+  for (const bool full : {false, true}) {
+    const std::string error = full ? SystemText(ENOSPC) : SystemText(EROFS);
+    Case& c = add(
+        full ? "folder full" : "folder read-only",
+        full ? "_fwbin part-way, loaded" : "_fwbin, package loaded",
+        [full](Scenario& s) {
+          AddLargePackage(s);
+          s.Events.push_back(full ? FullFolder(50, kPartWayFree) : Do(Action::FolderReadOnly, 50));
+          s.Events.push_back(OpenFile(60, kLargePackage));
+          s.Events.push_back(Do(Action::Snapshot, 80));
+          s.Events.push_back(Do(Action::FolderWritable, 90));
+          s.Events.push_back(OpenFile(kOpenAgainMs, kLargePackage));
+        },
+        {"^log <<file MD5:\\[", full ? "^folder full" : "^folder read-only$",
+         "^operator File > Open$", ErrorBox(cannot_create + error + create_tail),
+         "^snapshot label LabelUpdateVersion 201040$",
+         "^snapshot label LabelFilename Update filename  fw040\\.tvu$",
+         "^snapshot package \\./fw040\\.tvu [0-9A-F]{32}$", "^folder writable$", "^log >>RTC SET ",
+         "^log   source file size:3000$", finished, "^operator File > Open$"});
+    c.NextExpect = {"^log   source file size:200000$"};
+  }
+
+  // "TVINFO.INI" after the upload: the error ends the step that writes it;
+  // the information packet that follows is verified and parsed from the
+  // upload buffer, so the serial number is restored and the run finishes.
+  struct InfoFault {
+    const char* where;
+    bool full;
+    std::uint64_t free_bytes;
+    std::size_t info_size;  // of the unit's information file
+    const char* previous;   // the folder's earlier "TVINFO.INI", or none
+  };
+  const InfoFault info_faults[] = {
+      {"TVINFO.INI, earlier file", false, 0, 1500, "ser TV0400000001\r\npcb P1\r\nbat B1\r\n"},
+      {"TVINFO.INI part-way, earlier", true, 4096, 10'000, "ser TV0400000001\r\n"},
+      {"TVINFO.INI, none before", true, 0, 1500, nullptr},
+  };
+  for (const InfoFault& f : info_faults) {
+    const std::string error = f.full ? SystemText(ENOSPC) : SystemText(EROFS);
+    const std::optional<std::string> previous =
+        f.previous ? std::optional<std::string>(f.previous) : std::nullopt;
+    std::vector<std::string> expect = {f.full ? "^folder full" : "^folder read-only$",
+                                       "^log <<Upload : Started\\.",
+                                       ErrorBox("Cannot write TVINFO.INI. " + error),
+                                       "^log   Verify : OK\\.",
+                                       "^log <<Upload : Done$",
+                                       "^log >>SSER PCB000000001 BAT000000001 TV0400001234$",
+                                       "^log >>CLEAR$",
+                                       finished};
+    if (previous)
+      expect.insert(expect.begin() + 6,
+                    "^snapshot file TVINFO\\.INI " + emu::Md5Hex(*previous) + "$");
+    Case& c = add(
+        f.full ? "folder full" : "folder read-only", f.where,
+        [f, previous](Scenario& s) {
+          Unit(s).Files["TVINFO.INI"].Content = InfoFile(f.info_size);
+          if (previous) s.FolderFiles["TVINFO.INI"] = *previous;
+          Event fault = f.full ? FullFolder(0, f.free_bytes) : Do(Action::FolderReadOnly);
+          fault.When = Trigger::AtCommand;
+          fault.Command = "UPLS";
+          fault.WatchedDevice = "unit";
+          s.Events.push_back(fault);
+          Event snapshot = Do(Action::Snapshot);
+          snapshot.When = Trigger::AtState;
+          snapshot.State = 34;
+          s.Events.push_back(snapshot);
+          s.Events.push_back(Do(Action::FolderWritable, kFolderBackMs));
+        },
+        expect);
+    c.Absent = {"^log   " + Literal("ファイル書込") + "$"};
+    if (!previous) c.Absent.push_back("^snapshot file TVINFO\\.INI ");
+  }
+
+  // The settings file: the error after the warning box, the check box keeps
+  // its new state and the run follows it.
+  const std::string settings_error = "./mvxtvup_setting.ini に書き込めません";
+  add("folder read-only", "settings file, start-up",
+      [](Scenario& s) {
+        Event fault = Do(Action::FolderReadOnly);
+        fault.When = Trigger::AtStart;
+        s.Events.insert(s.Events.begin(), fault);
+        // Writable again before the package is opened.
+        s.Events.insert(s.Events.begin() + 1, Do(Action::Snapshot));
+        s.Events.insert(s.Events.begin() + 2, Do(Action::FolderWritable));
+      },
+      {"^folder read-only$", "^box MessageBox\\[warning\\] \\| MVXTVUP v1\\.77 \\| ",
+       ErrorBox(settings_error), "^snapshot check CheckBoxFileFormat on$",
+       "^snapshot file mvxtvup_setting\\.ini " + emu::Md5Hex(kSettingsText) + "$",
+       "^folder writable$", "^log >>fmts", finished});
+  // The operator unchecks the format box; in the second case the file ends
+  // exactly at a block boundary, so that the longer "False" needs one block
+  // more than the file had.
+  std::string block_settings = kSettingsText;
+  block_settings += "[Notes]\r\nText=";
+  block_settings += std::string(4096 - block_settings.size() - 2, 'n') + "\r\n";
+  struct SettingsFault {
+    const char* where;
+    bool full;
+    std::string before;
+  };
+  const SettingsFault settings_faults[] = {
+      {"settings file, box unchecked", false, kSettingsText},
+      {"settings file ends at a block", true, block_settings},
+  };
+  for (const SettingsFault& f : settings_faults) {
+    Case& c = add(
+        f.full ? "folder full" : "folder read-only", f.where,
+        [f](Scenario& s) {
+          s.FolderFiles[kSettingsName] = f.before;
+          s.Events.push_back(f.full ? FullFolder(40, 0) : Do(Action::FolderReadOnly, 40));
+          Event uncheck = Do(Action::Format, 50);
+          uncheck.Flag = false;
+          s.Events.push_back(uncheck);
+          s.Events.push_back(Do(Action::Snapshot, 60));
+          s.Events.push_back(Do(Action::FolderWritable, 70));
+        },
+        {f.full ? "^folder full" : "^folder read-only$", "^operator unchecks CheckBoxFileFormat$",
+         ErrorBox(settings_error), "^snapshot check CheckBoxFileFormat off$",
+         "^snapshot file mvxtvup_setting\\.ini " + emu::Md5Hex(f.before) + "$", "^folder writable$",
+         finished});
+    c.Absent = {"^log >>fmts"};
+  }
+  return cases;
+}
+
 // ---- Running and checking ------------------------------------------------------
 
 struct Outcome {
@@ -441,7 +691,115 @@ std::string After(const std::vector<std::string>& lines, const std::string& pref
   return {};
 }
 
-Outcome Check(const Case& c, const std::vector<std::string>& lines) {
+// Index of the last line before to that matches, or -1.
+long FindLast(const std::vector<std::string>& lines, const std::string& pattern, std::size_t to) {
+  const std::regex re(pattern);
+  for (std::size_t i = std::min(to, lines.size()); i-- > 0;)
+    if (std::regex_search(lines[i], re)) return static_cast<long>(i);
+  return -1;
+}
+
+// The digest of the package accepted last before line to; empty when none.
+std::string AcceptedDigest(const std::vector<std::string>& lines, std::size_t to) {
+  const long at = FindLast(lines, "^log <<file MD5:\\[[0-9A-F]{32}\\]$", to);
+  return at < 0 ? ""
+                : lines[static_cast<std::size_t>(at)].substr(std::string("log <<file MD5:[").size(),
+                                                             32);
+}
+
+// What the working folder may hold: the files the run began with, and each
+// file the tool writes as one of its whole versions.
+struct FolderRules {
+  std::set<std::string> Packages;
+  std::optional<std::string> InfoBefore;  // digest
+  std::set<std::string> InfoWhole;        // digests
+  std::optional<std::string> SettingsBefore;
+  std::set<std::string> SettingsWhole;
+};
+
+FolderRules RulesFor(const Scenario& s, const std::vector<std::string>& lines) {
+  FolderRules r;
+  if (s.Package) r.Packages.insert(scenario::NameInWorkingFolder(*s.Package));
+  for (const auto& p : s.OtherPackages) r.Packages.insert(scenario::NameInWorkingFolder(p));
+  if (const auto it = s.FolderFiles.find("TVINFO.INI"); it != s.FolderFiles.end()) {
+    r.InfoBefore = emu::Md5Hex(it->second);
+    r.InfoWhole.insert(*r.InfoBefore);
+  }
+  // Any device's information file, as uploaded whole.
+  const std::regex device_info("^end device \\S+ file TVINFO\\.INI [0-9]+ ([0-9A-F]{32})$");
+  for (const std::string& line : lines) {
+    std::smatch m;
+    if (std::regex_match(line, m, device_info)) r.InfoWhole.insert(m[1]);
+  }
+  std::optional<std::string> settings;
+  if (s.FormatAfterVersionup) settings = kSettingsText;
+  if (const auto it = s.FolderFiles.find(kSettingsName); it != s.FolderFiles.end())
+    settings = it->second;
+  if (settings) {
+    r.SettingsBefore = emu::Md5Hex(*settings);
+    r.SettingsWhole.insert(*r.SettingsBefore);
+    // The one value written over in place, to either state of the box.
+    for (const auto& [from, to] :
+         {std::pair{"=True\r\n", "=False\r\n"}, std::pair{"=False\r\n", "=True\r\n"}}) {
+      std::string text = *settings;
+      const std::size_t at = text.find(std::string("CheckBoxFileFormat") + from);
+      if (at != std::string::npos) text.replace(at + 18, std::strlen(from), to);
+      r.SettingsWhole.insert(emu::Md5Hex(text));
+    }
+  } else {
+    for (const char* value : {"True", "False"})
+      r.SettingsWhole.insert(
+          emu::Md5Hex(std::string("[Setting]\r\nCheckBoxFileFormat=") + value + "\r\n"));
+  }
+  return r;
+}
+
+// Every snapshot of the working folder: nothing but the known files, "_fwbin"
+// the image of the package accepted last (or absent before any), the loaded
+// package that one, and "TVINFO.INI" and the settings file whole.
+void CheckSnapshots(const FolderRules& r, const std::vector<std::string>& lines,
+                    const std::function<void(const std::string&)>& broken) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].rfind("snapshot state ", 0) != 0) continue;
+    const std::string accepted = AcceptedDigest(lines, i);
+    std::map<std::string, std::string> files;
+    for (std::size_t j = i + 1; j < lines.size() && lines[j].rfind("snapshot ", 0) == 0; ++j) {
+      const std::string& line = lines[j];
+      if (line.rfind("snapshot package ", 0) == 0) {
+        const std::string package = line.substr(17);
+        if (package != "none" &&
+            (accepted.empty() || package.substr(package.size() - 32) != accepted))
+          broken("the loaded package is not the one accepted last: " + package);
+        if (package == "none" && !accepted.empty())
+          broken("the accepted package is no longer loaded");
+      }
+      if (line.rfind("snapshot file ", 0) != 0) continue;
+      const std::size_t blank = line.rfind(' ');
+      files[line.substr(14, blank - 14)] = line.substr(blank + 1);
+    }
+    for (const auto& [name, digest] : files) {
+      if (r.Packages.count(name)) continue;
+      if (name == "_fwbin") {
+        if (digest != accepted)
+          broken("_fwbin is not the accepted package's image in a snapshot (" + digest + " / " +
+                 accepted + ")");
+      } else if (name == "TVINFO.INI") {
+        if (!r.InfoWhole.count(digest)) broken("TVINFO.INI is torn in a snapshot (" + digest + ")");
+      } else if (name == kSettingsName) {
+        if (!r.SettingsWhole.count(digest))
+          broken("the settings file is torn in a snapshot (" + digest + ")");
+      } else {
+        broken("a stray file " + name + " in a snapshot");
+      }
+    }
+    if (!files.count("_fwbin") && !accepted.empty()) broken("_fwbin is gone in a snapshot");
+    if (!files.count("TVINFO.INI") && r.InfoBefore) broken("TVINFO.INI is gone in a snapshot");
+    if (!files.count(kSettingsName) && r.SettingsBefore)
+      broken("the settings file is gone in a snapshot");
+  }
+}
+
+Outcome Check(const Case& c, const Scenario& s, const std::vector<std::string>& lines) {
   Outcome o;
   auto broken = [&](const std::string& what) { o.Broken.push_back(what); };
   const std::string after_version = c.Type == Kind::Type2 ? "201040" : "120";
@@ -471,6 +829,23 @@ Outcome Check(const Case& c, const std::vector<std::string>& lines) {
     }
     from = static_cast<std::size_t>(at) + 1;
   }
+  for (const std::string& pattern : c.Absent)
+    if (Find(lines, pattern, 0, split) >= 0) broken("the unit's part holds " + pattern);
+  from = split;
+  for (const std::string& pattern : c.NextExpect) {
+    const long at = Find(lines, pattern, from);
+    if (at < 0) {
+      broken("missing in the next run " + pattern);
+      break;
+    }
+    from = static_cast<std::size_t>(at) + 1;
+  }
+  if (!c.QuietUntil.empty()) {
+    const long until = Find(lines, c.QuietUntil);
+    const long command = Find(lines, "^log >>");
+    if (until < 0 || (command >= 0 && command < until))
+      broken("a command was sent before " + c.QuietUntil);
+  }
   if (!c.Sent.empty()) {
     int sent = 0;
     for (std::size_t i = 0; i < split; ++i)
@@ -490,24 +865,26 @@ Outcome Check(const Case& c, const std::vector<std::string>& lines) {
       broken("the final box shows " + shown + ", the unit has " + unit_version);
   }
 
-  // "_fwbin" is the accepted package's image: its digest as the check gave it.
-  const long digest_line = Find(lines, "^log <<file MD5:\\[[0-9A-F]{32}\\]$");
-  const std::string package_digest = digest_line < 0
-                                         ? ""
-                                         : lines[static_cast<std::size_t>(digest_line)].substr(
-                                               std::string("log <<file MD5:[").size(), 32);
+  // "_fwbin" is the image of the package accepted last: its digest as the
+  // check gave it.
+  const std::string package_digest = AcceptedDigest(lines, lines.size());
   const std::string fwbin = After(lines, "end file _fwbin ");
   if (package_digest.empty() || fwbin != package_digest)
     broken("_fwbin is not the package's image (" + fwbin + " / " + package_digest + ")");
 
   // Nothing but the known files in the working folder: no temporary file,
-  // no partial file.
+  // no partial file; the settings file whole.
+  const FolderRules rules = RulesFor(s, lines);
   for (const std::string& line : lines) {
     if (line.rfind("end file ", 0) != 0) continue;
     const std::string name = line.substr(9, line.find(' ', 9) - 9);
-    if (name != "_fwbin" && name != "TVINFO.INI" && name != "mvxtvup_setting.ini")
+    if (name != "_fwbin" && name != "TVINFO.INI" && name != kSettingsName &&
+        !rules.Packages.count(name))
       broken("a stray file " + name);
+    if (name == kSettingsName && !rules.SettingsWhole.count(line.substr(line.rfind(' ') + 1)))
+      broken("the settings file is torn");
   }
+  CheckSnapshots(rules, lines, broken);
   // "TVINFO.INI" is whole: the sound device's upload came last, so it holds
   // exactly that device's file.
   const std::string info = After(lines, "end file TVINFO.INI ");
@@ -534,10 +911,140 @@ Outcome Check(const Case& c, const std::vector<std::string>& lines) {
 
 std::vector<Case> AllCases() {
   std::vector<Case> all;
-  for (auto* family : {&Removals, &RemovalsAtCommands, &AnswerFaults, &StatusFaults, &DeviceFaults})
+  for (auto* family :
+       {&Removals, &RemovalsAtCommands, &AnswerFaults, &StatusFaults, &DeviceFaults, &FolderFaults})
     for (Case& c : (*family)()) all.push_back(std::move(c));
   return all;
 }
+
+Outcome RunCase(const Case& c, std::vector<std::string>& lines) {
+  Scenario s = Base(c.Type);
+  s.Answers = c.Answers;
+  c.Setup(s);
+  scenario::Runner runner(s, nullptr);
+  Outcome o;
+  try {
+    runner.Run();
+    o = Check(c, s, runner.Lines());
+  } catch (const std::exception& e) {
+    o.Summary = "run failed";
+    o.Broken.push_back(e.what());
+  }
+  lines = runner.Lines();
+  return o;
+}
+
+// Why folder cases cannot run here; empty while they can.
+std::string no_namespace;
+
+#ifndef _WIN32
+
+void WriteAll(int fd, const std::string& text) {
+  for (std::size_t done = 0; done < text.size();) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+std::string OneLine(std::string text) {
+  for (char& ch : text)
+    if (ch == '\n' || ch == '\r') ch = ' ';
+  return text;
+}
+
+// A folder case runs in a child process: its mount namespace and mounts end
+// with it, and a crash of the tool is the case's outcome, not the matrix's.
+// The child reports its outcome and transcript a line each: "S" the
+// summary, "B" a broken invariant, "L" a transcript line, "K" why it could
+// make no mount namespace.
+Outcome RunIsolated(const Case& c, std::vector<std::string>& lines) {
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return {"run failed", {std::string("pipe: ") + std::strerror(errno)}};
+  std::fflush(stdout);
+  const pid_t child = fork();
+  if (child < 0) {
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    return {"run failed", {std::string("fork: ") + std::strerror(errno)}};
+  }
+  if (child == 0) {
+    close(pipe_fds[0]);
+    std::string report;
+    const std::string why = scenario::EnterPrivateMountNamespace();
+    if (!why.empty()) {
+      report = "K " + OneLine(why) + "\n";
+    } else {
+      std::vector<std::string> transcript;
+      const Outcome o = RunCase(c, transcript);
+      report = "S " + OneLine(o.Summary) + "\n";
+      for (const std::string& b : o.Broken) report += "B " + OneLine(b) + "\n";
+      for (const std::string& line : transcript) report += "L " + line + "\n";
+    }
+    WriteAll(pipe_fds[1], report);
+    _exit(0);
+  }
+  close(pipe_fds[1]);
+  std::string report;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    report.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(pipe_fds[0]);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+
+  Outcome o;
+  std::size_t at = 0;
+  while (at < report.size()) {
+    const std::size_t end = report.find('\n', at);
+    const std::string line = report.substr(at, end - at);
+    at = end == std::string::npos ? report.size() : end + 1;
+    if (line.size() < 2) continue;
+    const std::string text = line.substr(2);
+    switch (line[0]) {
+      case 'S':
+        o.Summary = text;
+        break;
+      case 'B':
+        o.Broken.push_back(text);
+        break;
+      case 'L':
+        lines.push_back(text);
+        break;
+      case 'K':
+        no_namespace = text;
+        break;
+      default:
+        break;
+    }
+  }
+  if (WIFSIGNALED(status)) {
+    o.Summary = "crashed";
+    o.Broken.push_back("the run ended by signal " + std::to_string(WTERMSIG(status)));
+  } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    o.Summary = "run failed";
+    o.Broken.push_back("the run exited with status " + std::to_string(WEXITSTATUS(status)));
+  } else if (o.Summary.empty() && no_namespace.empty()) {
+    o.Summary = "run failed";
+    o.Broken.push_back("the run reported nothing");
+  }
+  return o;
+}
+
+#else
+
+Outcome RunIsolated(const Case&, std::vector<std::string>&) {
+  no_namespace = scenario::EnterPrivateMountNamespace();
+  return {};
+}
+
+#endif
 
 }  // namespace
 }  // namespace mvx::faults
@@ -553,33 +1060,32 @@ int main(int argc, char** argv) {
     else
       filter = arg;
   }
-  int run = 0, kept = 0;
-  std::printf("%-36s %-24s %-22s %s\n", "fault", "where", "outcome", "invariants");
+  int run = 0, kept = 0, skipped = 0;
+  std::printf("%-36s %-30s %-22s %s\n", "fault", "where", "outcome", "invariants");
   for (const Case& c : AllCases()) {
     if (!filter.empty() && c.Fault.find(filter) == std::string::npos &&
         c.Where.find(filter) == std::string::npos)
       continue;
-    mvx::scenario::Scenario s = Base(c.Type);
-    s.Answers = c.Answers;
-    c.Setup(s);
-    mvx::scenario::Runner runner(s, nullptr);
+    std::vector<std::string> lines;
     Outcome o;
-    try {
-      runner.Run();
-      o = Check(c, runner.Lines());
-    } catch (const std::exception& e) {
-      o.Summary = "run failed";
-      o.Broken.push_back(e.what());
+    if (c.Folder && no_namespace.empty()) o = RunIsolated(c, lines);
+    if (c.Folder && !no_namespace.empty()) {
+      ++skipped;
+      std::printf("%-36s %-30s %-22s %s\n", c.Fault.c_str(), c.Where.c_str(),
+                  "skipped (no mount namespace)", "-");
+      continue;
     }
+    if (!c.Folder) o = RunCase(c, lines);
     ++run;
     if (o.Broken.empty()) ++kept;
-    std::printf("%-36s %-24s %-22s %s\n", c.Fault.c_str(), c.Where.c_str(), o.Summary.c_str(),
+    std::printf("%-36s %-30s %-22s %s\n", c.Fault.c_str(), c.Where.c_str(), o.Summary.c_str(),
                 o.Broken.empty() ? "kept" : "BROKEN");
     for (const std::string& b : o.Broken) std::printf("    %s\n", b.c_str());
     if (verbose && !o.Broken.empty())
-      for (const std::string& line : runner.Lines()) std::printf("      | %s\n", line.c_str());
+      for (const std::string& line : lines) std::printf("      | %s\n", line.c_str());
   }
-  std::printf("fault matrix: %d cases, %d kept every invariant, %d broke one\n", run, kept,
-              run - kept);
+  if (!no_namespace.empty()) std::printf("no mount namespace: %s\n", no_namespace.c_str());
+  std::printf("fault matrix: %d cases, %d kept every invariant, %d broke one, %d skipped\n",
+              run + skipped, kept, run - kept, skipped);
   return kept == run ? 0 : 1;
 }

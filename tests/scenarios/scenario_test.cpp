@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "tools/scenario/fault_folder.h"
 #include "tools/scenario/runner.h"
 #include "tools/scenario/scenario.h"
 #include "tools/scenario/transcript.h"
@@ -100,6 +101,38 @@ TEST(ScenarioFile, ReadsDevicesFaultsAndEvents) {
   EXPECT_TRUE(s.Expect[1].Regex);
 }
 
+TEST(ScenarioFile, ReadsFolderFilesOtherPackagesAndFolderActions) {
+  const Scenario s = ParseScenario(R"({
+    "package": {"file_name": "a.tvu"},
+    "other_packages": [{"file_name": "b.tvu", "image_size": 200000}, {"path": "old/c.tvu"}],
+    "folder_files": {"TVINFO.INI": {"text": "ser X\\r\\n"}, "blob": {"hex": "00FF"}},
+    "events": [{"at_start": true, "do": "folder_read_only"},
+               {"at_ms": 0, "do": "snapshot"},
+               {"at_ms": 0, "do": "folder_writable"},
+               {"at_command": "UPLS", "of": "unit", "do": "folder_full", "free": 4096},
+               {"at_ms": 5, "do": "open", "file": "b.tvu"}],
+    "devices": [{"name": "unit"}]
+  })",
+                                   "/scenarios");
+  ASSERT_EQ(s.OtherPackages.size(), 2u);
+  EXPECT_EQ(s.OtherPackages[0].ImageSize, 200000u);
+  EXPECT_EQ(NameInWorkingFolder(s.OtherPackages[0]), "b.tvu");
+  EXPECT_EQ(NameInWorkingFolder(s.OtherPackages[1]), "c.tvu");
+  EXPECT_EQ(s.FolderFiles.at("TVINFO.INI"), "ser X\r\n");
+  EXPECT_EQ(s.FolderFiles.at("blob"), std::string("\0\xFF", 2));
+  ASSERT_EQ(s.Events.size(), 5u);
+  EXPECT_EQ(s.Events[0].When, Trigger::AtStart);
+  EXPECT_EQ(s.Events[0].Do, Action::FolderReadOnly);
+  EXPECT_EQ(s.Events[1].Do, Action::Snapshot);
+  EXPECT_EQ(s.Events[3].Do, Action::FolderFull);
+  EXPECT_EQ(s.Events[3].FreeBytes, 4096u);
+  EXPECT_TRUE(UsesFolderFaults(s));
+
+  // A snapshot alone looks at the folder and needs no file system of its own.
+  EXPECT_FALSE(UsesFolderFaults(
+      ParseScenario(R"({"events": [{"at_start": true, "do": "snapshot"}]})", "/tmp")));
+}
+
 TEST(ScenarioFile, UnusableFilesAreRefusedWithTheirReason) {
   struct Case {
     const char* json;
@@ -120,6 +153,12 @@ TEST(ScenarioFile, UnusableFilesAreRefusedWithTheirReason) {
       {R"({"never": [{"regex": "["}]})", "never: bad regular expression"},
       {R"({"never": "log >>VER"})", "never: must be a list"},
       {R"({"package": {"file_name": "a/b.tvu"}})", "plain file name"},
+      {R"({"other_packages": [{"file_name": "a/b.tvu"}]})", "other_packages[0].file_name"},
+      {R"({"package": {}, "other_packages": [{}]})", "two packages named \"update.tvu\""},
+      {R"({"folder_files": {"../x": {"text": "a"}}})", "folder_files.../x: must be a plain"},
+      {R"({"events": [{"at_start": true, "do": "open"}]})", "takes only folder actions"},
+      {R"({"events": [{"at_start": false, "do": "snapshot"}]})", "at_start: must be true"},
+      {R"({"events": [{"at_ms": 1, "do": "folder_full", "free": -1}]})", "free: must be"},
   };
   for (const Case& c : cases) {
     try {
@@ -131,6 +170,51 @@ TEST(ScenarioFile, UnusableFilesAreRefusedWithTheirReason) {
     }
   }
   EXPECT_THROW(LoadScenario("/nonexistent/scenario.json"), ScenarioError);
+}
+
+// Folder faults mount a file system: never in the namespace every other
+// process sees.
+TEST(Runner, FolderFaultsNeedAMountNamespaceOfTheirOwn) {
+  ASSERT_FALSE(InPrivateMountNamespace());
+  const Scenario s = ParseScenario(
+      R"({"events": [{"at_ms": 0, "do": "folder_read_only"}], "run_ms": 10})", "/tmp");
+  Runner runner(s, nullptr);
+  try {
+    runner.Run();
+    ADD_FAILURE() << "a folder fault ran outside a mount namespace of its own";
+  } catch (const ScenarioError& e) {
+    EXPECT_NE(std::string(e.what()).find("mount namespace"), std::string::npos) << e.what();
+  }
+}
+
+// A snapshot shows the state, the labels, the loaded package and every file
+// of the working folder, those it began with included.
+TEST(Runner, SnapshotShowsEveryFileOfTheFolder) {
+  const Scenario s = ParseScenario(R"({
+    "package": {"file_name": "a.tvu", "image_size": 16},
+    "folder_files": {"TVINFO.INI": {"text": "abc"}},
+    "events": [{"at_start": true, "do": "snapshot"},
+               {"at_ms": 0, "do": "open"},
+               {"at_ms": 1, "do": "snapshot"}],
+    "run_ms": 10
+  })",
+                                   "/tmp");
+  Runner runner(s, nullptr);
+  runner.Run();
+  const std::vector<std::string>& lines = runner.Lines();
+  const auto first = std::find(lines.begin(), lines.end(), "snapshot package none");
+  ASSERT_NE(first, lines.end());
+  EXPECT_EQ(*(first - 1), "snapshot check CheckBoxFileFormat off");
+  // MD5 of "abc".
+  EXPECT_NE(
+      std::find(first, lines.end(), "snapshot file TVINFO.INI 900150983CD24FB0D6963F7D28E17F72"),
+      lines.end());
+  const auto loaded = std::find_if(first, lines.end(), [](const std::string& line) {
+    return line.rfind("snapshot package ./a.tvu ", 0) == 0;
+  });
+  ASSERT_NE(loaded, lines.end());
+  const std::string digest = loaded->substr(loaded->size() - 32);
+  EXPECT_NE(std::find(loaded, lines.end(), "snapshot file _fwbin " + digest), lines.end());
 }
 
 // The operator acts while a box is open: time passes and the device's

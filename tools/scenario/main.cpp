@@ -1,10 +1,12 @@
 // mvxtvup-scenario [--real-time] SCENARIO-FILE: plays a scenario against the
 // emulated device and prints its transcript. Exit status 0 when every expected line appeared
 // in order and no line of "never" appeared, 1 otherwise (the line is named on
-// standard error), 2 when the scenario file cannot be read or used.
+// standard error), 2 when the scenario file cannot be read or used, 77 when
+// its folder faults cannot be made on this system (skipped).
 #include <iostream>
 #include <string>
 
+#include "tools/scenario/fault_folder.h"
 #include "tools/scenario/runner.h"
 #include "tools/scenario/scenario.h"
 #include "tools/scenario/transcript.h"
@@ -24,6 +26,13 @@ int main(int argc, char** argv) {
   const char* file = argv[arg];
   try {
     const Scenario scenario = LoadScenario(file);
+    if (UsesFolderFaults(scenario)) {
+      const std::string why = EnterPrivateMountNamespace();
+      if (!why.empty()) {
+        std::cerr << file << ": skipped (no mount namespace): " << why << "\n";
+        return 77;
+      }
+    }
     Runner runner(scenario, &std::cout, options);
     runner.Run();
     std::cout.flush();

@@ -20,6 +20,7 @@
 #include "package/package_builder.h"
 #include "scripted/scripted_operator.h"
 #include "scripted/virtual_loop.h"
+#include "tools/scenario/fault_folder.h"
 #include "tools/scenario/real_time_loop.h"
 
 namespace mvx::scenario {
@@ -35,12 +36,12 @@ std::string ReadFile(const fs::path& path) {
   return text.str();
 }
 
-// A folder of the run's own, made the working directory for the run and
-// removed afterwards with everything the tool wrote into it.
+// A folder of the run's own inside parent, made the working directory for the
+// run and removed afterwards with everything the tool wrote into it.
 class WorkFolder {
  public:
-  WorkFolder() : previous_(fs::current_path()) {
-    std::string name = (fs::temp_directory_path() / "mvxtvup-scenario-XXXXXX").string();
+  explicit WorkFolder(const fs::path& parent) : previous_(fs::current_path()) {
+    std::string name = (parent / "mvxtvup-scenario-XXXXXX").string();
 #ifdef _WIN32
     if (_mktemp_s(name.data(), name.size() + 1) != 0 || !fs::create_directory(name))
       throw ScenarioError("cannot make a working folder in " + name);
@@ -57,7 +58,9 @@ class WorkFolder {
   }
   WorkFolder(const WorkFolder&) = delete;
   WorkFolder& operator=(const WorkFolder&) = delete;
-  const fs::path& Path() const { return path_; }
+  const fs::path& Path() const {
+    return path_;
+  }
 
  private:
   fs::path previous_;
@@ -97,6 +100,20 @@ void BuildPackage(const PackageSpec& p, const std::string& path) {
     file.write(patch.Bytes.data(), static_cast<std::streamsize>(patch.Bytes.size()));
   }
   if (!file) throw ScenarioError("package: cannot patch " + path);
+}
+
+// The package in the working folder: built, or copied from its file.
+std::string PlacePackage(const PackageSpec& p, const fs::path& folder) {
+  // Forward slashes on every system, so the transcript is the same.
+  const std::string path = (folder / NameInWorkingFolder(p)).generic_string();
+  if (p.Path.empty()) {
+    BuildPackage(p, path);
+  } else {
+    std::error_code ec;
+    fs::copy_file(p.Path, path, ec);
+    if (ec) throw ScenarioError("package: cannot copy " + p.Path + ": " + ec.message());
+  }
+  return path;
 }
 
 const char* kLabelNames[] = {"Label1",
@@ -151,12 +168,18 @@ struct Runner::Session {
   };
 
   Session(const Scenario& s, Transcript& t, bool on_real_time)
-      : scenario(s), transcript(t), real_time(on_real_time) {}
+      : scenario(s),
+        transcript(t),
+        real_time(on_real_time),
+        fault_folder(UsesFolderFaults(s) ? std::make_unique<FaultFolder>() : nullptr),
+        folder(fault_folder ? fault_folder->Root() : fs::temp_directory_path()) {}
 
   void Prepare();
   void Start();
   void Poll();
   void Fire(const Event& e);
+  void FolderFault(const Event& e);
+  void Picture(const std::string& kind, bool every_file);
   void Finish();
   Device& DeviceNamed(const std::string& name);
   void Guarded(const std::function<void()>& handler) { form->Guarded(handler); }
@@ -178,7 +201,13 @@ struct Runner::Session {
   const Scenario& scenario;
   Transcript& transcript;
   const bool real_time;
+  // The file system the working folder lies on, when the scenario makes it
+  // fail; it outlives the folder.
+  std::unique_ptr<FaultFolder> fault_folder;
   WorkFolder folder;
+  // A folder action the file system refused: the run cannot show what the
+  // scenario asks for.
+  std::string scenario_error;
   std::string package_path;
   std::map<std::string, std::string> before;
   std::unique_ptr<RunLoop> loop;
@@ -205,30 +234,24 @@ void Runner::Run() {
   session.Prepare();
   session.Start();
   session.RunFor(scenario_.RunMs);
+  if (!session.scenario_error.empty()) throw ScenarioError(session.scenario_error);
   session.Finish();
 }
 
 // The package and the settings file go into the working folder before the
 // window starts, as the operator's machine would hold them.
 void Runner::Session::Prepare() {
-  if (scenario.Package) {
-    const PackageSpec& p = *scenario.Package;
-    if (p.Path.empty()) {
-      // Forward slashes on every system, so the transcript is the same.
-      package_path = (folder.Path() / p.FileName).generic_string();
-      BuildPackage(p, package_path);
-    } else {
-      const fs::path source(p.Path);
-      package_path = (folder.Path() / source.filename()).generic_string();
-      std::error_code ec;
-      fs::copy_file(source, package_path, ec);
-      if (ec) throw ScenarioError("package: cannot copy " + p.Path + ": " + ec.message());
-    }
-  }
+  if (scenario.Package) package_path = PlacePackage(*scenario.Package, folder.Path());
+  for (const PackageSpec& p : scenario.OtherPackages) PlacePackage(p, folder.Path());
   if (scenario.FormatAfterVersionup) {
     std::ofstream ini(folder.Path() / "mvxtvup_setting.ini", std::ios::binary);
     ini << "[Setting]\r\nCheckBoxFileFormat=True\r\n";
     if (!ini) throw ScenarioError("cannot write the settings file");
+  }
+  for (const auto& [name, content] : scenario.FolderFiles) {
+    std::ofstream file(folder.Path() / name, std::ios::binary);
+    file << content;
+    if (!file) throw ScenarioError("cannot write " + name + " into the working folder");
   }
   before = Digests(folder.Path());
 }
@@ -301,6 +324,12 @@ void Runner::Session::Start() {
     });
   }
 
+  for (std::size_t i = 0; i < scenario.Events.size(); ++i) {
+    if (scenario.Events[i].When != Trigger::AtStart) continue;
+    fired[i] = true;
+    Fire(scenario.Events[i]);
+  }
+
   // The settings file's "True" shows the format warning at start-up.
   if (scenario.FormatAfterVersionup) op.Answers.push_front("OK");
   Guarded([&] { f.FormCreate(); });
@@ -349,11 +378,17 @@ void Runner::Session::Fire(const Event& e) {
       transcript.Add("device", e.Device + " sends " + Escape(e.Text));
       DeviceNamed(e.Device).Model.SendUnasked(e.Text);
       break;
-    case Action::Open:
+    case Action::Open: {
       transcript.Add("operator", "File > Open");
-      op.Answers.push_front(e.File ? *e.File : package_path);
+      // A relative file is one in the working folder, wherever the tool's
+      // working directory is.
+      std::string file = e.File ? *e.File : package_path;
+      if (!file.empty() && fs::path(file).is_relative())
+        file = (folder.Path() / file).generic_string();
+      op.Answers.push_front(file);
       Guarded([&] { form->OpenFileClick(); });
       break;
+    }
     case Action::Format:
       transcript.Add("operator",
                      std::string(e.Flag ? "checks" : "unchecks") + " CheckBoxFileFormat");
@@ -370,6 +405,34 @@ void Runner::Session::Fire(const Event& e) {
     case Action::Wait:
       RunFor(e.WaitMs);
       break;
+    case Action::FolderReadOnly:
+    case Action::FolderFull:
+    case Action::FolderWritable:
+      FolderFault(e);
+      break;
+    case Action::Snapshot:
+      Picture("snapshot", true);
+      break;
+  }
+}
+
+void Runner::Session::FolderFault(const Event& e) {
+  try {
+    if (!fault_folder) throw ScenarioError("the working folder cannot fail in this run");
+    if (e.Do == Action::FolderReadOnly) {
+      transcript.Add("folder", "read-only");
+      fault_folder->ReadOnly();
+    } else if (e.Do == Action::FolderFull) {
+      transcript.Add("folder", "full, " + std::to_string(e.FreeBytes) + " bytes free");
+      fault_folder->Full(e.FreeBytes);
+    } else {
+      transcript.Add("folder", "writable");
+      fault_folder->Writable();
+    }
+  } catch (const ScenarioError& error) {
+    // Raised again once the loop has stopped: inside a box it would reach
+    // the tool's own error handler instead.
+    if (scenario_error.empty()) scenario_error = error.what();
   }
 }
 
@@ -379,11 +442,12 @@ Runner::Session::Device& Runner::Session::DeviceNamed(const std::string& name) {
   throw ScenarioError("no device named \"" + name + "\"");
 }
 
-// The final state, the labels, the files the tool wrote and what each
-// device holds.
-void Runner::Session::Finish() {
+// The state, the labels and the files of the working folder: every one, or
+// those the tool wrote or changed since the run began. A snapshot shows the
+// format check box and the loaded package too.
+void Runner::Session::Picture(const std::string& kind, bool every_file) {
   TForm1& f = *form;
-  transcript.Add("end", "state " + std::to_string(f.SequencerState));
+  transcript.Add(kind, "state " + std::to_string(f.SequencerState));
   const TLabel* labels[] = {&f.Label1,
                             &f.LabelCurrentVersion,
                             &f.LabelModelName,
@@ -394,16 +458,29 @@ void Runner::Session::Finish() {
                             &f.LabelFormatStatus,
                             &f.LabelClipboardCopyMessage};
   for (std::size_t i = 0; i < std::size(labels); ++i)
-    transcript.Add("end", std::string("label ") + kLabelNames[i] +
-                              (labels[i]->Caption().empty() ? "" : " ") +
-                              Text(labels[i]->Caption()));
-  transcript.Add("end", "progress " + std::to_string(f.ProgressBar1.Position()) + "/" +
-                            std::to_string(f.ProgressBar1.Max()));
+    transcript.Add(kind, std::string("label ") + kLabelNames[i] +
+                             (labels[i]->Caption().empty() ? "" : " ") +
+                             Text(labels[i]->Caption()));
+  transcript.Add(kind, "progress " + std::to_string(f.ProgressBar1.Position()) + "/" +
+                           std::to_string(f.ProgressBar1.Max()));
+  if (every_file) {
+    transcript.Add(kind, std::string("check CheckBoxFileFormat ") +
+                             (f.CheckBoxFileFormat.Checked() ? "on" : "off"));
+    transcript.Add(
+        kind, "package " + (f.PackagePath.empty() ? std::string("none")
+                                                  : Text(f.PackagePath) + " " + f.FirmwareDigest));
+  }
   for (const auto& [name, digest] : Digests(folder.Path())) {
     const auto it = before.find(name);
-    if (it == before.end() || it->second != digest)
-      transcript.Add("end", "file " + Escape(name) + " " + digest);
+    if (every_file || it == before.end() || it->second != digest)
+      transcript.Add(kind, "file " + Escape(name) + " " + digest);
   }
+}
+
+// The final picture and what each device holds.
+void Runner::Session::Finish() {
+  TForm1& f = *form;
+  Picture("end", false);
   for (const auto& d : devices) {
     const emu::DeviceIdentity id = d->Model.Identity();
     transcript.Add("end", "device " + d->Name + " version " + Escape(id.Version));

@@ -243,7 +243,7 @@ DeviceSpec ParseDevice(const json& v, const std::string& where, std::vector<Even
 Event ParseEvent(const json& v, const std::string& where) {
   OnlyKeys(v, where,
            {"at_ms", "at_state", "at_command", "at_box", "of", "occurrence", "do", "device", "text",
-            "file", "check", "code", "yes", "ms"});
+            "at_start", "file", "check", "code", "yes", "ms", "free"});
   Event e;
   int triggers = 0;
   if (v.contains("at_ms")) {
@@ -268,13 +268,27 @@ Event ParseEvent(const json& v, const std::string& where) {
     e.Box = Int(v, "at_box", where, 1);
     ++triggers;
   }
-  if (triggers != 1) Fail(where, "needs exactly one of at_ms, at_state, at_command, at_box");
+  if (v.contains("at_start")) {
+    if (!Bool(v, "at_start", where, false)) Fail(where + ".at_start", "must be true");
+    e.When = Trigger::AtStart;
+    ++triggers;
+  }
+  if (triggers != 1)
+    Fail(where, "needs exactly one of at_ms, at_state, at_command, at_box, at_start");
   e.Occurrence = Int(v, "occurrence", where, 1);
 
   static const std::pair<const char*, Action> kActions[] = {
-      {"set_in", Action::SetIn}, {"remove", Action::Remove}, {"send", Action::Send},
-      {"open", Action::Open},    {"format", Action::Format}, {"cross_type", Action::CrossType},
+      {"set_in", Action::SetIn},
+      {"remove", Action::Remove},
+      {"send", Action::Send},
+      {"open", Action::Open},
+      {"format", Action::Format},
+      {"cross_type", Action::CrossType},
       {"wait", Action::Wait},
+      {"folder_read_only", Action::FolderReadOnly},
+      {"folder_full", Action::FolderFull},
+      {"folder_writable", Action::FolderWritable},
+      {"snapshot", Action::Snapshot},
   };
   const std::string action = String(v, "do", where);
   bool found = false;
@@ -292,6 +306,12 @@ Event ParseEvent(const json& v, const std::string& where) {
   e.Flag = Bool(v, "check", where, Bool(v, "yes", where, true));
   if (e.Do == Action::CrossType) e.Text = String(v, "code", where);
   e.WaitMs = Number(v, "ms", where);
+  e.FreeBytes = Number(v, "free", where);
+  // Before the window exists there is nothing to do but prepare the folder.
+  const bool folder_action = e.Do == Action::FolderReadOnly || e.Do == Action::FolderFull ||
+                             e.Do == Action::FolderWritable || e.Do == Action::Snapshot;
+  if (e.When == Trigger::AtStart && !folder_action)
+    Fail(where, "\"at_start\" takes only folder actions and \"snapshot\"");
   return e;
 }
 
@@ -348,6 +368,33 @@ std::vector<Expectation> Expectations(const json& root, const std::string& key) 
   return out;
 }
 
+PackageSpec ParsePackage(const json& p, const std::string& where, const std::string& folder) {
+  OnlyKeys(p, where,
+           {"path", "magic", "version", "special_code", "file_name", "image_size", "image_text",
+            "patch"});
+  PackageSpec spec;
+  spec.Path = String(p, "path", where);
+  if (!spec.Path.empty() && std::filesystem::path(spec.Path).is_relative())
+    spec.Path = (std::filesystem::path(folder) / spec.Path).string();
+  spec.Magic = String(p, "magic", where, spec.Magic);
+  spec.Version = String(p, "version", where, spec.Version);
+  spec.SpecialCode = String(p, "special_code", where);
+  spec.FileName = String(p, "file_name", where, spec.FileName);
+  if (spec.FileName.empty() || spec.FileName.find('/') != std::string::npos)
+    Fail(where + ".file_name", "must be a plain file name");
+  spec.ImageSize = static_cast<std::uint32_t>(Number(p, "image_size", where, 4000));
+  if (p.contains("image_text")) spec.ImageContent = String(p, "image_text", where);
+  if (p.contains("patch")) {
+    if (!p["patch"].is_array()) Fail(where + ".patch", "must be a list");
+    for (const json& x : p["patch"]) {
+      OnlyKeys(x, where + ".patch", {"offset", "hex"});
+      spec.Patches.push_back({Number(x, "offset", where + ".patch"),
+                              FromHex(String(x, "hex", where + ".patch"), where + ".patch.hex")});
+    }
+  }
+  return spec;
+}
+
 }  // namespace
 
 Scenario ParseScenario(const std::string& json_text, const std::string& folder) {
@@ -358,37 +405,33 @@ Scenario ParseScenario(const std::string& json_text, const std::string& folder) 
     throw ScenarioError(std::string("not JSON: ") + e.what());
   }
   OnlyKeys(root, "scenario",
-           {"name", "package", "settings", "operator", "devices", "events", "run_ms", "expect",
-            "never"});
+           {"name", "package", "other_packages", "folder_files", "settings", "operator", "devices",
+            "events", "run_ms", "expect", "never"});
   Scenario s;
   s.Folder = folder;
   s.Name = String(root, "name", "scenario");
-  if (root.contains("package")) {
-    const json& p = root["package"];
-    OnlyKeys(p, "package",
-             {"path", "magic", "version", "special_code", "file_name", "image_size", "image_text",
-              "patch"});
-    PackageSpec spec;
-    spec.Path = String(p, "path", "package");
-    if (!spec.Path.empty() && std::filesystem::path(spec.Path).is_relative())
-      spec.Path = (std::filesystem::path(folder) / spec.Path).string();
-    spec.Magic = String(p, "magic", "package", spec.Magic);
-    spec.Version = String(p, "version", "package", spec.Version);
-    spec.SpecialCode = String(p, "special_code", "package");
-    spec.FileName = String(p, "file_name", "package", spec.FileName);
-    if (spec.FileName.empty() || spec.FileName.find('/') != std::string::npos)
-      Fail("package.file_name", "must be a plain file name");
-    spec.ImageSize = static_cast<std::uint32_t>(Number(p, "image_size", "package", 4000));
-    if (p.contains("image_text")) spec.ImageContent = String(p, "image_text", "package");
-    if (p.contains("patch")) {
-      if (!p["patch"].is_array()) Fail("package.patch", "must be a list");
-      for (const json& x : p["patch"]) {
-        OnlyKeys(x, "package.patch", {"offset", "hex"});
-        spec.Patches.push_back({Number(x, "offset", "package.patch"),
-                                FromHex(String(x, "hex", "package.patch"), "package.patch.hex")});
-      }
+  if (root.contains("package")) s.Package = ParsePackage(root["package"], "package", folder);
+  if (root.contains("other_packages")) {
+    const json& list = root["other_packages"];
+    if (!list.is_array()) Fail("other_packages", "must be a list");
+    std::set<std::string> names;
+    if (s.Package) names.insert(NameInWorkingFolder(*s.Package));
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const std::string where = "other_packages[" + std::to_string(i) + "]";
+      s.OtherPackages.push_back(ParsePackage(list[i], where, folder));
+      if (!names.insert(NameInWorkingFolder(s.OtherPackages.back())).second)
+        Fail(where, "two packages named \"" + NameInWorkingFolder(s.OtherPackages.back()) + "\"");
     }
-    s.Package = spec;
+  }
+  if (root.contains("folder_files")) {
+    const json& files = root["folder_files"];
+    if (!files.is_object()) Fail("folder_files", "must be an object");
+    for (const auto& [name, file] : files.items()) {
+      const std::string where = "folder_files." + name;
+      if (name.empty() || name.find_first_of("/\\") != std::string::npos)
+        Fail(where, "must be a plain file name");
+      s.FolderFiles[name] = File(file, where).Content;
+    }
   }
   if (root.contains("settings")) {
     OnlyKeys(root["settings"], "settings", {"format_after_versionup"});
@@ -431,6 +474,19 @@ Scenario ParseScenario(const std::string& json_text, const std::string& folder) 
   s.Expect = Expectations(root, "expect");
   s.Never = Expectations(root, "never");
   return s;
+}
+
+std::string NameInWorkingFolder(const PackageSpec& package) {
+  return package.Path.empty() ? package.FileName
+                              : std::filesystem::path(package.Path).filename().generic_string();
+}
+
+bool UsesFolderFaults(const Scenario& scenario) {
+  for (const Event& e : scenario.Events)
+    if (e.Do == Action::FolderReadOnly || e.Do == Action::FolderFull ||
+        e.Do == Action::FolderWritable)
+      return true;
+  return false;
 }
 
 Scenario LoadScenario(const std::string& path) {

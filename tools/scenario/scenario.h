@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -43,12 +44,27 @@ struct DeviceSpec {
 
 // When an event happens: at a virtual time, when the sequencer enters a
 // state (its Occurrence-th time), when a device has received a command
-// (Occurrence times), or while the Box-th box or dialog is open.
-enum class Trigger { AtMs, AtState, AtCommand, AtBox };
+// (Occurrence times), while the Box-th box or dialog is open, or before the
+// window is created (folder actions only).
+enum class Trigger { AtMs, AtState, AtCommand, AtBox, AtStart };
 
 // What happens: a device is set in, removed or sends bytes unasked; the
-// operator opens a package, sets a check box; time passes (inside a box).
-enum class Action { SetIn, Remove, Send, Open, Format, CrossType, Wait };
+// operator opens a package, sets a check box; time passes (inside a box); the
+// working folder turns read-only, full or writable again; the transcript
+// takes a snapshot of the state, the labels and the folder's files.
+enum class Action {
+  SetIn,
+  Remove,
+  Send,
+  Open,
+  Format,
+  CrossType,
+  Wait,
+  FolderReadOnly,
+  FolderFull,
+  FolderWritable,
+  Snapshot
+};
 
 struct Event {
   Trigger When = Trigger::AtMs;
@@ -65,6 +81,7 @@ struct Event {
   std::optional<std::string> File;
   bool Flag = true;  // Format: check or uncheck; CrossType: answer Yes or No
   std::uint64_t WaitMs = 0;
+  std::uint64_t FreeBytes = 0;  // FolderFull
 };
 
 struct Expectation {
@@ -76,6 +93,11 @@ struct Scenario {
   std::string Name;
   std::string Folder;  // of the scenario file: relative paths start here
   std::optional<PackageSpec> Package;
+  // Further packages built beside the first, opened by their file names.
+  std::vector<PackageSpec> OtherPackages;
+  // Files the working folder holds before the window starts (after the
+  // settings file, so they may replace it).
+  std::map<std::string, std::string> FolderFiles;
   bool FormatAfterVersionup = false;
   std::vector<std::string> Answers;
   std::vector<DeviceSpec> Devices;
@@ -86,6 +108,13 @@ struct Scenario {
   // do (a command not sent, a box not shown).
   std::vector<Expectation> Never;
 };
+
+// The name a package has in the working folder.
+std::string NameInWorkingFolder(const PackageSpec& package);
+
+// The scenario turns the working folder read-only or full: its run needs a
+// private mount namespace (fault_folder.h).
+bool UsesFolderFaults(const Scenario& scenario);
 
 // Raises ScenarioError with the reason when the file cannot be read or does
 // not describe a scenario.
