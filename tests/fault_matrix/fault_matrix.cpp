@@ -373,7 +373,7 @@ std::vector<Case> DeviceFaults() {
   };
   // The device's next upload packet, in place of its answer to the tool's
   // n-th "UPLR".
-  auto upload_packet = [](int n, std::string packet) {
+  auto upload_packet = [](int n, const std::string& packet) {
     return [n, packet](Scenario& s) {
       emu::Fault f;
       f.Kind = emu::FaultKind::Answer;
@@ -453,7 +453,7 @@ constexpr const char* kSettingsName = "mvxtvup_setting.ini";
 // a full folder stops its extraction part-way.
 constexpr const char* kLargePackage = "fw040b.tvu";
 constexpr std::uint32_t kLargeImage = 200'000;
-constexpr std::uint64_t kPartWayFree = 64 * 1024;
+constexpr std::uint64_t kPartWayFree = std::uint64_t{64} * 1024;
 
 // A text as the transcript shows it, as a pattern that matches exactly it.
 std::string Literal(const std::string& text) {

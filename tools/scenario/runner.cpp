@@ -105,7 +105,7 @@ void BuildPackage(const PackageSpec& p, const std::string& path) {
 // The package in the working folder: built, or copied from its file.
 std::string PlacePackage(const PackageSpec& p, const fs::path& folder) {
   // Forward slashes on every system, so the transcript is the same.
-  const std::string path = (folder / NameInWorkingFolder(p)).generic_string();
+  std::string path = (folder / NameInWorkingFolder(p)).generic_string();
   if (p.Path.empty()) {
     BuildPackage(p, path);
   } else {
