@@ -109,6 +109,11 @@ struct SimBackend::State {
     auto it = devices.find(id);
     return it == devices.end() ? nullptr : it->second;
   }
+  // An unplugged device is forgotten once its last handle has closed, so a
+  // long run of devices set in one after the other keeps no trace of them.
+  void ForgetIfGone(const std::shared_ptr<Device>& device) {
+    if (!device->present && device->open_handles == 0) devices.erase(device->id);
+  }
 };
 
 namespace {
@@ -143,6 +148,7 @@ class SimHandle : public IHidHandle {
     --device_->open_handles;
     // A reader that goes away takes the reports it has not read with it.
     if (mode_ == HidOpenMode::ReadAsync) device_->inputs.clear();
+    state_->ForgetIfGone(device_);
   }
 
   bool GetAttributes(HidAttributes& attributes) override {
@@ -331,6 +337,7 @@ void SimBackend::Unplug(int device_id) {
     device->present = false;
     device->inputs.clear();
     device->input_cv.notify_all();
+    state_->ForgetIfGone(device);
   }
   PostChange();
 }

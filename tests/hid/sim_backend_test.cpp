@@ -42,6 +42,7 @@ TEST(SimBackendTest, EnumeratesPresentDevicesWithFreshIdentities) {
   SimBackend backend(loop);
   const int a = backend.Plug(SimDeviceConfig{}, nullptr);
   const int b = backend.Plug(SimDeviceConfig{}, nullptr);
+  const std::uint32_t instance_a = backend.InstanceOf(a);
   backend.Unplug(a);
   const int c = backend.Plug(SimDeviceConfig{}, nullptr);
 
@@ -51,7 +52,7 @@ TEST(SimBackendTest, EnumeratesPresentDevicesWithFreshIdentities) {
   EXPECT_EQ(list[1].Instance, backend.InstanceOf(c));
   EXPECT_NE(list[0].Identity, list[1].Identity);
   EXPECT_NE(list[0].Path, list[1].Path);
-  EXPECT_NE(backend.InstanceOf(a), backend.InstanceOf(c));
+  EXPECT_NE(instance_a, backend.InstanceOf(c));
 
   backend.SetAvailable(false);
   EXPECT_FALSE(backend.Available());
@@ -238,8 +239,19 @@ TEST(SimBackendTest, UnplugFailsThePendingReadAndEveryLaterOperation) {
   EXPECT_FALSE(writer->Write(buffer, sizeof buffer, written));
   HidAttributes attributes;
   EXPECT_FALSE(writer->GetAttributes(attributes));
-  EXPECT_EQ(backend.Open(backend.PathOf(id), HidOpenMode::QueryOnly), nullptr);
+  const std::string path = backend.PathOf(id);
+  EXPECT_EQ(backend.Open(path, HidOpenMode::QueryOnly), nullptr);
   EXPECT_TRUE(backend.Enumerate().empty());
+
+  // Kept while a handle is open, forgotten once the last one closes: devices
+  // set in one after the other leave nothing behind.
+  EXPECT_EQ(backend.OpenHandles(id), 2);
+  reader.reset();
+  EXPECT_EQ(backend.PathOf(id), path);
+  writer.reset();
+  EXPECT_EQ(backend.PathOf(id), "");
+  EXPECT_EQ(backend.Open(path, HidOpenMode::QueryOnly), nullptr);
+  EXPECT_EQ(backend.LastError(), static_cast<std::uint32_t>(ENOENT));
 }
 
 TEST(SimBackendTest, ChangeNotificationsArePostedToLiveWatches) {
