@@ -171,7 +171,12 @@ bool RealTimeLoop::RunFor(std::uint64_t ms, const std::function<bool()>& stop) {
       ran = true;
       if (stop && stop()) return true;
     }
-    if (!ran) PollWatches(1);
+    if (!ran) {
+      // Idle: wait up to 1 ms for a watch, then look again, so that stop()
+      // still sees every millisecond while the tool has no timer running.
+      PollWatches(1);
+      if (stop && stop()) return true;
+    }
   }
   return false;
 }
