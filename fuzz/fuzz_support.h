@@ -29,10 +29,16 @@ namespace mvx::fuzz {
   ((condition) ? (void)0 : ::mvx::fuzz::Fail(#condition, __FILE__, __LINE__))
 
 // A fresh directory under the system's temporary folder, made the working
-// directory for the life of the process and removed at its end.
+// directory for the life of the process and removed at its end. It is made
+// from LLVMFuzzerInitialize, before libFuzzer reads its flags: the paths it
+// was given (corpus folders and files, artifact and dictionary paths) are
+// turned absolute first, so that they still name the caller's files from the
+// new directory, and artifacts land in the caller's directory by default.
 class WorkDir {
  public:
-  explicit WorkDir(std::string_view target) {
+  WorkDir(std::string_view target, int* argc, char*** argv)
+      : home_(std::filesystem::current_path()) {
+    AbsolutePaths(argc, argv);
     path_ = std::filesystem::temp_directory_path() /
             (std::string("mvx_fuzz_") + std::string(target) + "_" + std::to_string(getpid()));
     std::filesystem::remove_all(path_);
@@ -41,7 +47,7 @@ class WorkDir {
   }
   ~WorkDir() {
     std::error_code ignored;
-    std::filesystem::current_path(path_.parent_path(), ignored);
+    std::filesystem::current_path(home_, ignored);
     std::filesystem::remove_all(path_, ignored);
   }
   WorkDir(const WorkDir&) = delete;
@@ -58,7 +64,38 @@ class WorkDir {
   }
 
  private:
+  void AbsolutePaths(int* argc, char*** argv) {
+    static const char* const kPathFlags[] = {
+        "-artifact_prefix=",    "-exact_artifact_path=", "-dict=",
+        "-merge_control_file=", "-features_dir=",        "-stop_file=",
+        "-load_coverage_dump="};
+    bool prefix_given = false;
+    for (int i = 1; i < *argc; ++i) {
+      std::string arg = (*argv)[i];
+      if (arg.empty()) continue;
+      if (arg[0] != '-') {
+        arg = (home_ / arg).string();
+      } else {
+        for (const std::string_view flag : kPathFlags) {
+          if (arg.compare(0, flag.size(), flag) != 0 || arg.size() == flag.size()) continue;
+          if (flag == "-artifact_prefix=") prefix_given = true;
+          arg = std::string(flag) + (home_ / arg.substr(flag.size())).string();
+        }
+      }
+      args_.push_back(arg);
+    }
+    if (!prefix_given) args_.push_back("-artifact_prefix=" + (home_ / "").string());
+    pointers_.push_back((*argv)[0]);
+    for (std::string& arg : args_) pointers_.push_back(arg.data());
+    pointers_.push_back(nullptr);
+    *argc = static_cast<int>(pointers_.size() - 1);
+    *argv = pointers_.data();
+  }
+
+  std::filesystem::path home_;
   std::filesystem::path path_;
+  std::vector<std::string> args_;
+  std::vector<char*> pointers_;
 };
 
 // Plain descriptors rather than file streams: UBSan checks the dynamic type

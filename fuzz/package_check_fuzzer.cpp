@@ -67,10 +67,17 @@ bool FollowsTheRules(std::string_view package, bool access_given) {
   return check == NaiveXor(package.substr(mvx::kPackageHeaderSize));
 }
 
+mvx::fuzz::WorkDir* work_dir = nullptr;
+
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  static mvx::fuzz::WorkDir dir("package", argc, argv);
+  work_dir = &dir;
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static mvx::fuzz::WorkDir dir("package");
   Bytes in(data, size);
   const std::uint8_t fixups = in.U8();
   std::string package(in.Rest());
@@ -128,6 +135,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // Only the package and the image: no temporary file survives a check.
   const std::vector<std::string> expected = {mvx::kFirmwareFile, std::string(kPackageFile)};
-  MVX_FUZZ_CHECK(dir.Names() == expected);
+  MVX_FUZZ_CHECK(work_dir->Names() == expected);
   return 0;
 }
