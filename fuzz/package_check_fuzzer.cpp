@@ -87,7 +87,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool access_given = (fixups & 4) != 0;
 
   mvx::fuzz::WriteFile(std::string(kPackageFile), package);
-  mvx::fuzz::WriteFile(mvx::kFirmwareFile, kEarlierImage);
+  // After a rejection "_fwbin" still holds the earlier image (checked below):
+  // it is written again only after an acceptance replaced it.
+  static bool earlier_image_in_place = false;
+  if (!earlier_image_in_place) mvx::fuzz::WriteFile(mvx::kFirmwareFile, kEarlierImage);
 
   // Header fields never run past their places.
   const mvx::PackageHeader header = mvx::ParsePackageHeader(
@@ -119,6 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string image;
   MVX_FUZZ_CHECK(mvx::fuzz::ReadFile(mvx::kFirmwareFile, image));
   const bool accepted = result.Verdict == mvx::PackageVerdict::Accepted;
+  earlier_image_in_place = !accepted;
   MVX_FUZZ_CHECK(accepted == FollowsTheRules(package, access_given));
   if (accepted) {
     MVX_FUZZ_CHECK(package.size() >= mvx::kPackageHeaderSize);
