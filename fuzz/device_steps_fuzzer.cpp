@@ -176,10 +176,17 @@ void CheckUpload(const UploadBefore& before, const mvx::TForm1& form, const std:
   if (keyword != "UPLE") MVX_FUZZ_CHECK(file_exists == before.FileExists && file == before.File);
 }
 
+mvx::fuzz::WorkDir* work_dir = nullptr;
+
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  static mvx::fuzz::WorkDir dir("steps", argc, argv);
+  work_dir = &dir;
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static mvx::fuzz::WorkDir dir("steps");
   static const Images images;
   std::error_code ignored;
   std::filesystem::remove(mvx::kInfoFile, ignored);
@@ -233,7 +240,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (before == state::UploadTransfer) CheckUpload(upload, form, text);
   }
   // Nothing but the images and the information file: no temporary file stays.
-  for (const std::string& name : dir.Names())
+  for (const std::string& name : work_dir->Names())
     MVX_FUZZ_CHECK(name == mvx::kInfoFile || name.rfind("image", 0) == 0);
   return 0;
 }

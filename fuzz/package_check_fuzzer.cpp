@@ -67,10 +67,17 @@ bool FollowsTheRules(std::string_view package, bool access_given) {
   return check == NaiveXor(package.substr(mvx::kPackageHeaderSize));
 }
 
+mvx::fuzz::WorkDir* work_dir = nullptr;
+
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  static mvx::fuzz::WorkDir dir("package", argc, argv);
+  work_dir = &dir;
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static mvx::fuzz::WorkDir dir("package");
   Bytes in(data, size);
   const std::uint8_t fixups = in.U8();
   std::string package(in.Rest());
@@ -80,7 +87,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool access_given = (fixups & 4) != 0;
 
   mvx::fuzz::WriteFile(std::string(kPackageFile), package);
-  mvx::fuzz::WriteFile(mvx::kFirmwareFile, kEarlierImage);
+  // After a rejection "_fwbin" still holds the earlier image (checked below):
+  // it is written again only after an acceptance replaced it.
+  static bool earlier_image_in_place = false;
+  if (!earlier_image_in_place) mvx::fuzz::WriteFile(mvx::kFirmwareFile, kEarlierImage);
 
   // Header fields never run past their places.
   const mvx::PackageHeader header = mvx::ParsePackageHeader(
@@ -112,6 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string image;
   MVX_FUZZ_CHECK(mvx::fuzz::ReadFile(mvx::kFirmwareFile, image));
   const bool accepted = result.Verdict == mvx::PackageVerdict::Accepted;
+  earlier_image_in_place = !accepted;
   MVX_FUZZ_CHECK(accepted == FollowsTheRules(package, access_given));
   if (accepted) {
     MVX_FUZZ_CHECK(package.size() >= mvx::kPackageHeaderSize);
@@ -128,6 +139,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // Only the package and the image: no temporary file survives a check.
   const std::vector<std::string> expected = {mvx::kFirmwareFile, std::string(kPackageFile)};
-  MVX_FUZZ_CHECK(dir.Names() == expected);
+  MVX_FUZZ_CHECK(work_dir->Names() == expected);
   return 0;
 }
