@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/errors.h"
-#include "app/text.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "hid/hid_controller.h"
 #include "hid/hid_device.h"
 

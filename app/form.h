@@ -1,7 +1,8 @@
 // The main window, TForm1: it owns every component and all state of a
 // version-up. The operator-facing controls live here as text holders; the Qt
 // shell only shows them. Each subsystem implements its methods in its own
-// folder (app/, package/, hid/, sequencer/, deviceops/).
+// folder (app/, package/, hid/, sequencer/, deviceops/): those files are
+// the only ones outside app/ that include this header.
 #pragma once
 
 #include <array>
@@ -11,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "app/controls.h"
-#include "app/file_stream.h"
-#include "app/platform.h"
-#include "app/timer.h"
+#include "base/controls.h"
+#include "base/file_stream.h"
+#include "base/platform.h"
+#include "base/timer.h"
 
 namespace mvx {
 

@@ -2,9 +2,9 @@
 #include <array>
 #include <limits>
 
-#include "app/codepage.h"
+#include "base/codepage.h"
 #include "app/form.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "deviceops/file_exchange.h"
 #include "protocol/layouts.h"
 #include "protocol/packet.h"

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <system_error>
 
-#include "app/file_stream.h"
-#include "app/text.h"
+#include "base/file_stream.h"
+#include "base/text.h"
 
 namespace mvx::deviceops {
 

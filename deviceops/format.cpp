@@ -1,6 +1,6 @@
 // The device file-system format after a version-up (states 44, 42, 43, 46, 47).
 #include "app/form.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "deviceops/file_exchange.h"
 
 namespace mvx {

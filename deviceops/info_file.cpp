@@ -1,9 +1,9 @@
 // The device's information file and the serial-number restore (states 21, 32,
 // 33, 34, 35).
-#include "app/codepage.h"
-#include "app/errors.h"
+#include "base/codepage.h"
+#include "base/errors.h"
 #include "app/form.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "deviceops/file_exchange.h"
 #include "protocol/layouts.h"
 #include "protocol/packet.h"

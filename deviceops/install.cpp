@@ -1,6 +1,6 @@
 // Verify, backup, digest check and install (states 10, 12, 13, 20, 16).
 #include "app/form.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "deviceops/file_exchange.h"
 #include "protocol/layouts.h"
 #include "protocol/packet.h"

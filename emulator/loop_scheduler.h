@@ -6,7 +6,7 @@
 #include <list>
 #include <memory>
 
-#include "app/platform.h"
+#include "base/platform.h"
 #include "emulator/scheduler.h"
 
 namespace mvx::emu {

@@ -10,8 +10,8 @@
 // text converts to valid UTF-8 whose conversion back is stable.
 #include <algorithm>
 
-#include "app/codepage.h"
-#include "app/text.h"
+#include "base/codepage.h"
+#include "base/text.h"
 #include "deviceops/file_exchange.h"
 #include "fuzz/fuzz_support.h"
 #include "protocol/layouts.h"

@@ -3,9 +3,9 @@
 // into responses.
 #include <cstring>
 
-#include "app/codepage.h"
+#include "base/codepage.h"
 #include "app/form.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "hid/accepted_devices.h"
 #include "hid/hid_controller.h"
 #include "hid/hid_device.h"

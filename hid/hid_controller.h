@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/platform.h"
+#include "base/platform.h"
 #include "hid/hid_backend.h"
 #include "hid/hid_types.h"
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <mutex>
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 namespace mvx {
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <system_error>
 
-#include "app/codepage.h"
+#include "base/codepage.h"
 #include "app/form.h"
 #include "package/md5.h"
 #include "package/package_check.h"

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "app/file_stream.h"
+#include "base/file_stream.h"
 
 namespace mvx {
 

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "app/file_stream.h"
+#include "base/file_stream.h"
 #include "package/package_check.h"
 
 namespace mvx {

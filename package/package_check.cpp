@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "package/md5.h"
 
 namespace mvx {

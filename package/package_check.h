@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/errors.h"
-#include "app/file_stream.h"
+#include "base/errors.h"
+#include "base/file_stream.h"
 #include "package/package_header.h"
 
 namespace mvx {

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "app/form.h"
-#include "app/ini_profile.h"
+#include "base/ini_profile.h"
 #include "hid/sim/sim_backend.h"
 #include "scripted/null_backend.h"
 #include "scripted/scripted_operator.h"

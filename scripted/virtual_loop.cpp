@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "app/calendar.h"
+#include "base/calendar.h"
 
 namespace mvx {
 namespace {

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 namespace mvx {
 

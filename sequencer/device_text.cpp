@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/calendar.h"
+#include "base/calendar.h"
 
 namespace mvx {
 namespace {

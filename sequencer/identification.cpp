@@ -3,9 +3,9 @@
 // and the shorter pass after the restart that ends with the final report.
 #include <string>
 
-#include "app/codepage.h"
+#include "base/codepage.h"
 #include "app/form.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "sequencer/device_text.h"
 #include "sequencer/model_table.h"
 #include "sequencer/state_table.h"

@@ -1,6 +1,6 @@
 // The tick, the dispatch, the abort and the restart watchdog.
 #include "app/form.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "sequencer/state_table.h"
 
 namespace mvx {

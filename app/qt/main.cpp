@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/form.h"
-#include "app/ini_profile.h"
+#include "base/ini_profile.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
 #include "hid/platform_backend.h"

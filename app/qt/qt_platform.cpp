@@ -17,7 +17,7 @@
 #include <climits>
 #include <exception>
 
-#include "app/calendar.h"
+#include "base/calendar.h"
 #include "app/form.h"
 #include "app/qt/main_window.h"
 

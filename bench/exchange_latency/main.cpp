@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/form.h"
-#include "app/ini_profile.h"
+#include "base/ini_profile.h"
 #include "app/qt/qt_platform.h"
 #include "emulator/loop_scheduler.h"
 #include "emulator/merovox_device.h"

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "app/form.h"
-#include "app/ini_profile.h"
+#include "base/ini_profile.h"
 #include "emulator/loop_scheduler.h"
 #include "emulator/merovox_device.h"
 #include "emulator/sim_merovox.h"

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "app/platform.h"
+#include "base/platform.h"
 #include "hid/hid_backend.h"
 
 namespace mvx {

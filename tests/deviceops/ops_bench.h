@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/form.h"
-#include "app/ini_profile.h"
+#include "base/ini_profile.h"
 #include "hid/sim/sim_backend.h"
 #include "protocol/packet.h"
 #include "scripted/scripted_operator.h"

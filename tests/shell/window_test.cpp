@@ -19,11 +19,11 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/ini_profile.h"
+#include "base/ini_profile.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
 #include "scripted/null_backend.h"
-#include "tests/app/temp_dir.h"
+#include "tests/base/temp_dir.h"
 #include "tests/shell/modal.h"
 
 namespace mvx {

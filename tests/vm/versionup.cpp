@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "app/form.h"
-#include "app/ini_profile.h"
+#include "base/ini_profile.h"
 #include "emulator/gadget/hidg_merovox.h"
 #include "emulator/merovox_device.h"
 #include "emulator/scheduler.h"

@@ -1,6 +1,6 @@
 // Code page 932 through the system's tables: package file names with Japanese
 // text go to the device as Shift-JIS, and the device's texts come back.
-#include "app/codepage.h"
+#include "base/codepage.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 
 #include <thread>
 
-#include "app/calendar.h"
+#include "base/calendar.h"
 
 namespace mvx::scenario {
 

@@ -13,7 +13,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 namespace mvx::scenario {
 

@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "app/form.h"
-#include "app/ini_profile.h"
+#include "base/ini_profile.h"
 #include "emulator/loop_scheduler.h"
 #include "emulator/merovox_device.h"
 #include "emulator/sim_merovox.h"

@@ -13,9 +13,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/file_stream.h"
+#include "base/file_stream.h"
 #include "app/form.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "package/package_builder.h"
 #include "package/package_check.h"
 

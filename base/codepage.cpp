@@ -1,6 +1,6 @@
 // Conversions through the C library's iconv: glibc names Windows' code page 932
 // "CP932" (Shift-JIS with the vendor extensions the device's firmware uses).
-#include "app/codepage.h"
+#include "base/codepage.h"
 
 #include <iconv.h>
 

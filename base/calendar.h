@@ -2,7 +2,7 @@
 // the clocks that count time in milliseconds from a date.
 #pragma once
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 namespace mvx {
 

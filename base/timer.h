@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 namespace mvx {
 

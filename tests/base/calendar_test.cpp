@@ -1,5 +1,5 @@
 // Civil dates to day numbers and back.
-#include "app/calendar.h"
+#include "base/calendar.h"
 
 #include <gtest/gtest.h>
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "app/form.h"
-#include "app/ini_profile.h"
+#include "base/ini_profile.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
 #include "emulator/loop_scheduler.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/timer.h"
+#include "base/timer.h"
 #include "scripted/virtual_loop.h"
 
 namespace mvx {

@@ -1,6 +1,6 @@
 // Conversions through Windows' own code page tables (code page 932 is the
 // system's Shift-JIS with the vendor extensions the device's firmware uses).
-#include "app/codepage.h"
+#include "base/codepage.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN

@@ -1,4 +1,4 @@
-#include "app/file_stream.h"
+#include "base/file_stream.h"
 
 #include <cerrno>
 #include <cstring>

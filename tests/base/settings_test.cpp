@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "scripted/form_bench.h"
-#include "tests/app/temp_dir.h"
+#include "tests/base/temp_dir.h"
 
 namespace mvx {
 namespace {

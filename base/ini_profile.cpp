@@ -1,11 +1,11 @@
-#include "app/ini_profile.h"
+#include "base/ini_profile.h"
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace mvx {
 namespace {

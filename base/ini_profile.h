@@ -4,7 +4,7 @@
 // created by the first write, and a write keeps every other line as it was.
 #pragma once
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 namespace mvx {
 

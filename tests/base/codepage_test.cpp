@@ -1,7 +1,7 @@
 // Code page 932 at the edges: package names to the device, device texts back.
 #include <gtest/gtest.h>
 
-#include "app/codepage.h"
+#include "base/codepage.h"
 
 namespace mvx {
 namespace {

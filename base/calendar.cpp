@@ -1,4 +1,4 @@
-#include "app/calendar.h"
+#include "base/calendar.h"
 
 #include <chrono>
 #include <ctime>
