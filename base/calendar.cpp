@@ -43,13 +43,7 @@ LocalTime SystemLocalTime() {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
   const std::time_t seconds = static_cast<std::time_t>(ms.count() / 1000);
   std::tm tm{};
-#ifdef _WIN32
-  localtime_s(&tm, &seconds);
-#else
-  // Unlike localtime(), localtime_r() does not look at the time-zone file again
-  // on every call.
-  localtime_r(&seconds, &tm);
-#endif
+  LocalCalendarTime(seconds, tm);
   return LocalTime{tm.tm_year + 1900,
                    tm.tm_mon + 1,
                    tm.tm_mday,

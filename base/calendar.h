@@ -2,6 +2,8 @@
 // the clocks that count time in milliseconds from a date.
 #pragma once
 
+#include <ctime>
+
 #include "base/platform.h"
 
 namespace mvx {
@@ -24,5 +26,8 @@ CivilDate CivilFromDays(long long days);
 // The system's local time now, to the millisecond. Cheap enough to stamp every
 // log line: the time zone is read once, not on every call.
 LocalTime SystemLocalTime();
+
+// The system's broken-down local time of a moment (per system, in os_*.cpp).
+bool LocalCalendarTime(std::time_t seconds, std::tm& out);
 
 }  // namespace mvx

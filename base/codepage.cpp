@@ -4,8 +4,10 @@
 
 #include <iconv.h>
 
+#include <algorithm>
+#include <bit>
 #include <cerrno>
-#include <cstdint>
+#include <cstring>
 
 namespace mvx {
 namespace {
@@ -55,22 +57,39 @@ class Converter {
   iconv_t cd_;
 };
 
-void AppendUtf8(std::uint32_t code_point, std::string& out) {
-  if (code_point < 0x80) {
-    out += static_cast<char>(code_point);
-  } else if (code_point < 0x800) {
-    out += static_cast<char>(0xC0 | (code_point >> 6));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  } else if (code_point < 0x10000) {
-    out += static_cast<char>(0xE0 | (code_point >> 12));
-    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code_point >> 18));
-    out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
+// The wide strings of the HID class are UTF-16 in the machine's byte order.
+constexpr const char* kUtf16 = std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
+constexpr char16_t kWideReplacement = u'\uFFFD';
+
+// Converts all of in, one replacement for each sequence the converter refuses
+// (bad_length tells how many bytes of in that sequence takes).
+std::string ConvertAll(const char* to, const char* from, std::string_view in,
+                       std::string_view replacement, std::size_t (*bad_length)(std::string_view)) {
+  std::string out;
+  Converter converter(to, from);
+  if (!converter.ok()) return out;
+  while (converter.Convert(in, out) != 0) {
+    out += replacement;
+    in.remove_prefix(std::min(in.size(), bad_length(in)));
   }
+  return out;
+}
+
+// A lead byte with the continuation bytes that follow it, up to as many as it
+// announces; a byte that leads nothing stands alone.
+std::size_t BadUtf8Length(std::string_view text) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  const std::size_t extra = lead >= 0xC2 && lead < 0xE0   ? 1
+                            : lead >= 0xE0 && lead < 0xF0 ? 2
+                            : lead >= 0xF0 && lead < 0xF5 ? 3
+                                                          : 0;
+  std::size_t n = 1;
+  while (n <= extra && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) ++n;
+  return n;
+}
+
+std::size_t BadUtf16Length(std::string_view) {
+  return sizeof(char16_t);
 }
 
 }  // namespace
@@ -108,21 +127,18 @@ std::string Cp932ToUtf8(std::string_view cp932) {
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const std::uint32_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      const std::uint32_t low = text[++i];
-      AppendUtf8(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00), out);
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      out += kReplacement;  // a lone surrogate
-    } else {
-      AppendUtf8(unit, out);
-    }
-  }
-  return out;
+  const std::string_view bytes(reinterpret_cast<const char*>(text.data()),
+                               text.size() * sizeof(char16_t));
+  return ConvertAll(kUtf8, kUtf16, bytes, kReplacement, BadUtf16Length);
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+  const std::string_view replacement(reinterpret_cast<const char*>(&kWideReplacement),
+                                     sizeof kWideReplacement);
+  const std::string bytes = ConvertAll(kUtf16, kUtf8, text, replacement, BadUtf8Length);
+  std::u16string wide(bytes.size() / sizeof(char16_t), u'\0');
+  std::memcpy(wide.data(), bytes.data(), wide.size() * sizeof(char16_t));
+  return wide;
 }
 
 }  // namespace mvx

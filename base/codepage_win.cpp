@@ -92,4 +92,17 @@ std::string Utf16ToUtf8(std::u16string_view text) {
   return WideToUtf8(std::wstring_view(reinterpret_cast<const wchar_t*>(text.data()), text.size()));
 }
 
+std::u16string Utf8ToUtf16(std::string_view text) {
+  std::u16string wide;
+  if (text.empty() || text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+    return wide;
+  const int length = static_cast<int>(text.size());
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+  if (size <= 0) return wide;
+  wide.resize(static_cast<std::size_t>(size));
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), length, reinterpret_cast<wchar_t*>(wide.data()),
+                      size);
+  return wide;
+}
+
 }  // namespace mvx

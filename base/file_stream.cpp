@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
+#include <system_error>
+
+#include "base/file_system.h"
 
 namespace mvx {
 
@@ -11,11 +13,7 @@ std::string SystemErrorText(int error_number) {
 }
 
 std::unique_ptr<TFileStream> TFileStream::OpenRead(const std::string& path, std::string* error) {
-#ifdef _WIN32
-  std::FILE* file = _wfopen(std::filesystem::u8path(path).c_str(), L"rb");
-#else
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-#endif
+  std::FILE* file = OpenFile(path, "rb");
   if (file == nullptr) {
     if (error != nullptr) *error = SystemErrorText(errno);
     return nullptr;
@@ -31,34 +29,19 @@ TFileStream::~TFileStream() {
 }
 
 std::int64_t TFileStream::Size() const {
-#ifdef _WIN32
-  const std::int64_t here = _ftelli64(file_);
-  if (here < 0 || _fseeki64(file_, 0, SEEK_END) != 0) return -1;
-  const std::int64_t size = _ftelli64(file_);
-  _fseeki64(file_, here, SEEK_SET);
-#else
-  const off_t here = ftello(file_);
-  if (here < 0 || fseeko(file_, 0, SEEK_END) != 0) return -1;
-  const off_t size = ftello(file_);
-  fseeko(file_, here, SEEK_SET);
-#endif
+  const std::int64_t here = FileTell(file_);
+  if (here < 0 || !FileSeek(file_, 0, SEEK_END)) return -1;
+  const std::int64_t size = FileTell(file_);
+  FileSeek(file_, here, SEEK_SET);
   return size;
 }
 
 std::int64_t TFileStream::Position() const {
-#ifdef _WIN32
-  return _ftelli64(file_);
-#else
-  return ftello(file_);
-#endif
+  return FileTell(file_);
 }
 
 bool TFileStream::Seek(std::int64_t position) {
-#ifdef _WIN32
-  return _fseeki64(file_, position, SEEK_SET) == 0;
-#else
-  return fseeko(file_, static_cast<off_t>(position), SEEK_SET) == 0;
-#endif
+  return FileSeek(file_, position, SEEK_SET);
 }
 
 std::int64_t TFileStream::Read(void* buffer, std::size_t length) {

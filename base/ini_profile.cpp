@@ -1,10 +1,10 @@
 #include "base/ini_profile.h"
 
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
+#include "base/file_system.h"
 #include "base/text.h"
 
 namespace mvx {
@@ -16,7 +16,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 
 std::vector<std::string> ReadLines(const std::string& file, bool* ok) {
   std::vector<std::string> lines;
-  std::ifstream in(std::filesystem::u8path(file), std::ios::binary);
+  std::ifstream in(Utf8Path(file), std::ios::binary);
   *ok = static_cast<bool>(in);
   std::string line;
   while (std::getline(in, line)) {
@@ -102,28 +102,8 @@ bool IniProfile::WriteString(const std::string& file, const std::string& section
   }
   std::ostringstream text;
   for (const auto& line : lines) text << line << "\r\n";
-  // Written beside the file and renamed over it: a write that fails part-way
-  // (a full disk) leaves the earlier file whole, not cut short.
-  namespace fs = std::filesystem;
-  const fs::path target = fs::u8path(file);
-  fs::path temporary = target;
-  temporary += ".part";
-  std::error_code ignored;
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (out) {
-      out << text.str();
-      out.close();
-    }
-    if (!out) {
-      fs::remove(temporary, ignored);
-      return false;
-    }
-  }
-  std::error_code error;
-  fs::rename(temporary, target, error);
-  if (error) fs::remove(temporary, ignored);
-  return !error;
+  // A write that fails part-way (a full disk) leaves the earlier file whole.
+  return !ReplaceFileContents(file, text.str());
 }
 
 }  // namespace mvx

@@ -1,11 +1,8 @@
 #include "deviceops/file_exchange.h"
 
-#include <cerrno>
-#include <filesystem>
-#include <fstream>
 #include <system_error>
 
-#include "base/file_stream.h"
+#include "base/file_system.h"
 #include "base/text.h"
 
 namespace mvx::deviceops {
@@ -139,34 +136,11 @@ long long FormatByteCount(std::string_view answer) {
 
 bool ReplaceFile(const std::string& path, const std::vector<std::uint8_t>& bytes,
                  std::string& error) {
-  namespace fs = std::filesystem;
-  const fs::path target = fs::u8path(path);
-  fs::path temporary = target;
-  temporary += ".part";
-  {
-    errno = 0;
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (out)
-      out.write(reinterpret_cast<const char*>(bytes.data()),
-                static_cast<std::streamsize>(bytes.size()));
-    if (out) out.close();
-    if (!out) {
-      const int reason = errno;
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      error = "Cannot write " + path + "." + (reason != 0 ? " " + SystemErrorText(reason) : "");
-      return false;
-    }
-  }
-  std::error_code ec;
-  fs::rename(temporary, target, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    error = "Cannot write " + path + ". " + ec.message();
-    return false;
-  }
-  return true;
+  const std::error_code failure = ReplaceFileContents(
+      path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  if (!failure) return true;
+  error = "Cannot write " + path + ". " + failure.message();
+  return false;
 }
 
 }  // namespace mvx::deviceops

@@ -3,7 +3,9 @@
 // into responses.
 #include <cstring>
 
+#include "base/byte_order.h"
 #include "base/codepage.h"
+#include "base/hex.h"
 #include "app/form.h"
 #include "base/text.h"
 #include "hid/accepted_devices.h"
@@ -31,20 +33,6 @@ ResponseKind ClassifyResponse(std::string_view text) {
   return {0, ""};
 }
 
-// Each byte as two upper-case hexadecimal digits, separated by commas.
-std::string HexDump(std::string_view bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  if (bytes.empty()) return {};
-  std::string out(bytes.size() * 3 - 1, ',');
-  char* at = out.data();
-  for (unsigned char c : bytes) {
-    at[0] = kDigits[c >> 4];
-    at[1] = kDigits[c & 15];
-    at += 3;
-  }
-  return out;
-}
-
 // The bytes with every one outside 0x20..0x7E shown as "_".
 void AppendPrintable(std::string& out, std::string_view bytes) {
   const std::size_t from = out.size();
@@ -58,10 +46,9 @@ void AppendPrintable(std::string& out, std::string_view bytes) {
 }  // namespace
 
 std::string PackInt32(std::int32_t value) {
-  const auto v = static_cast<std::uint32_t>(value);
-  std::string out(4, '\0');
-  for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
-  return out;
+  std::uint8_t bytes[4];
+  StoreLE32(bytes, static_cast<std::uint32_t>(value));
+  return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
 
 void TForm1::SelectDevice() {

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "base/codepage.h"
+#include "base/file_system.h"
 #include "app/form.h"
 #include "package/md5.h"
 #include "package/package_check.h"
@@ -13,20 +14,6 @@ namespace mvx {
 namespace {
 
 constexpr const char* kPackageFilter = "tvu(*.tvu)|*.tvu";
-
-// The file-name part of a path as the open dialog returns it.
-std::string FileNamePart(const std::string& path) {
-#ifdef _WIN32
-  const std::size_t cut = path.find_last_of("\\/:");
-#else
-  const std::size_t cut = path.find_last_of('/');
-#endif
-  return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-std::filesystem::path AsPath(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
 
 // Everything that describes the loaded package, so that a rejected or failed
 // check can put the earlier package back exactly as it was.
@@ -93,7 +80,7 @@ void TForm1::OpenFileClick() {
 
   // The dialog makes the chosen file's folder the working directory: "_fwbin"
   // and the settings file are relative names.
-  const std::filesystem::path folder = AsPath(*chosen).parent_path();
+  const std::filesystem::path folder = Utf8Path(*chosen).parent_path();
   std::error_code cd_error;
   if (!folder.empty()) std::filesystem::current_path(folder, cd_error);
   if (cd_error)

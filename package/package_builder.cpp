@@ -8,7 +8,9 @@
 #include <stdexcept>
 #include <utility>
 
+#include "base/byte_order.h"
 #include "base/file_stream.h"
+#include "base/file_system.h"
 #include "package/package_check.h"
 
 namespace mvx {
@@ -17,11 +19,6 @@ namespace {
 void PutText(std::array<std::uint8_t, kPackageHeaderSize>& header, std::size_t offset,
              const std::string& text) {
   std::memcpy(header.data() + offset, text.data(), text.size());
-}
-
-void PutLittleEndian32(std::array<std::uint8_t, kPackageHeaderSize>& header, std::size_t offset,
-                       std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) header[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 std::uint8_t XorOf(std::span<const std::uint8_t> data) {
@@ -57,9 +54,9 @@ std::array<std::uint8_t, kPackageHeaderSize> BuildPackageHeader(const PackageOpt
   PutText(header, kMagicOffset, options.Magic);
   PutText(header, kVersionOffset, options.Version);
   PutText(header, kSpecialCodeOffset, options.SpecialModelCode);
-  PutLittleEndian32(header, kSizeOffset,
+  StoreLE32(header.data() + kSizeOffset,
                     static_cast<std::uint32_t>(image_size + kPackageHeaderSize));
-  PutLittleEndian32(header, kCheckValueOffset, image_xor);
+  StoreLE32(header.data() + kCheckValueOffset, image_xor);
   return header;
 }
 
@@ -75,11 +72,7 @@ std::vector<std::uint8_t> BuildPackage(const PackageOptions& options,
 PackageWriter::PackageWriter(const std::string& path, PackageOptions options)
     : path_(path), options_(std::move(options)) {
   ValidatePackageOptions(options_, 0);
-#ifdef _WIN32
-  file_ = _wfopen(std::filesystem::path(std::u8string(path.begin(), path.end())).c_str(), L"wb");
-#else
-  file_ = std::fopen(path.c_str(), "wb");
-#endif
+  file_ = OpenFile(path, "wb");
   if (file_ == nullptr) Fail(errno);
   // Room for the header, written when the image is complete.
   const std::array<std::uint8_t, kPackageHeaderSize> placeholder{};
@@ -91,8 +84,7 @@ PackageWriter::~PackageWriter() {
   if (file_ != nullptr) std::fclose(file_);
   if (!finished_) {
     std::error_code ignored;
-    std::filesystem::remove(std::filesystem::path(std::u8string(path_.begin(), path_.end())),
-                            ignored);
+    std::filesystem::remove(Utf8Path(path_), ignored);
   }
 }
 

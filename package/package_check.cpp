@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <system_error>
 #include <utility>
 #include <vector>
 
+#include "base/file_system.h"
 #include "base/text.h"
 #include "package/md5.h"
 
@@ -17,15 +17,6 @@ namespace {
 
 // Large enough that the per-call costs vanish, small enough to stay in cache.
 constexpr std::size_t kBlockSize = 256 * 1024;
-
-std::filesystem::path AsPath(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::string FromPath(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
 
 [[noreturn]] void ThrowOpen(const std::string& file, int error_number) {
   throw EPackageFileError(EPackageFileError::Kind::Open, FullPath(file),
@@ -69,54 +60,28 @@ std::uint8_t XorBytes(const std::uint8_t* data, std::size_t length) {
 
 namespace {
 
-// The image file under construction: a fresh name beside the final one,
-// removed again unless it was put in place.
+// The image file under construction, written beside the final name and put
+// in place only when whole.
 class PendingImage {
  public:
-  explicit PendingImage(const std::string& final_name) : final_name_(final_name) {
-    std::random_device random;
-    for (int attempt = 0; attempt < 16; ++attempt) {
-      name_ = final_name + Format(".%08x.tmp", static_cast<unsigned>(random()));
-#ifdef _WIN32
-      file_ = _wfopen(AsPath(name_).c_str(), L"wbx");
-#else
-      file_ = std::fopen(name_.c_str(), "wbx");
-#endif
-      if (file_ != nullptr) return;
-      if (errno != EEXIST) break;
-    }
-    ThrowCreate(final_name_, SystemErrorText(errno));
+  explicit PendingImage(const std::string& final_name) : final_name_(final_name), file_(final_name) {
+    Check();
   }
-  ~PendingImage() {
-    if (file_ != nullptr) std::fclose(file_);
-    if (!placed_) {
-      std::error_code ignored;
-      std::filesystem::remove(AsPath(name_), ignored);
-    }
-  }
-  PendingImage(const PendingImage&) = delete;
-  PendingImage& operator=(const PendingImage&) = delete;
-
   void Write(const std::uint8_t* data, std::size_t length) {
-    if (length > 0 && std::fwrite(data, 1, length, file_) != length)
-      ThrowCreate(final_name_, SystemErrorText(errno != 0 ? errno : EIO));
+    file_.Write(data, length);
+    Check();
   }
-
-  // Closes the file and renames it over the final name.
   void Place() {
-    std::FILE* file = std::exchange(file_, nullptr);
-    if (std::fclose(file) != 0) ThrowCreate(final_name_, SystemErrorText(errno));
-    std::error_code error;
-    std::filesystem::rename(AsPath(name_), AsPath(final_name_), error);
-    if (error) ThrowCreate(final_name_, SystemErrorText(error.value()));
-    placed_ = true;
+    file_.Commit();
+    Check();
   }
 
  private:
+  void Check() {
+    if (!file_.Ok()) ThrowCreate(final_name_, file_.Error().message());
+  }
   std::string final_name_;
-  std::string name_;
-  std::FILE* file_ = nullptr;
-  bool placed_ = false;
+  AtomicFileWriter file_;
 };
 
 std::string FileErrorText(EPackageFileError::Kind kind, const std::string& path,
@@ -136,8 +101,8 @@ EPackageFileError::EPackageFileError(Kind kind, std::string path, std::string re
 
 std::string FullPath(const std::string& file_name) {
   std::error_code error;
-  const std::filesystem::path full = std::filesystem::absolute(AsPath(file_name), error);
-  return error ? file_name : FromPath(full.lexically_normal());
+  const std::filesystem::path full = std::filesystem::absolute(Utf8Path(file_name), error);
+  return error ? file_name : PathUtf8(full.lexically_normal());
 }
 
 PackageCheckResult CheckAndExtractPackage(TFileStream& package, const std::string& firmware_file,

@@ -1,5 +1,7 @@
 #include "package/package_header.h"
 
+#include "base/byte_order.h"
+
 #include <algorithm>
 #include <array>
 
@@ -21,14 +23,6 @@ std::string TextField(const std::array<std::uint8_t, kPackageHeaderSize>& header
   for (std::size_t i = offset; i < offset + length && header[i] != 0; ++i)
     text += static_cast<char>(header[i]);
   return text;
-}
-
-std::uint32_t LittleEndian32(const std::array<std::uint8_t, kPackageHeaderSize>& header,
-                             std::size_t offset) {
-  return static_cast<std::uint32_t>(header[offset]) |
-         static_cast<std::uint32_t>(header[offset + 1]) << 8 |
-         static_cast<std::uint32_t>(header[offset + 2]) << 16 |
-         static_cast<std::uint32_t>(header[offset + 3]) << 24;
 }
 
 }  // namespace
@@ -65,8 +59,8 @@ PackageHeader ParsePackageHeader(std::span<const std::uint8_t> bytes) {
   h.UpdateTypeCode = h.UpdateVersion.substr(0, 3);
   h.UpdateVersionNumber = h.UpdateVersion.size() > 3 ? h.UpdateVersion.substr(3, 3) : "";
   h.SpecialModelCode = TextField(header, kSpecialCodeOffset, kSpecialCodeLength);
-  h.DeclaredSize = static_cast<std::int32_t>(LittleEndian32(header, kSizeOffset));
-  h.CheckValue = LittleEndian32(header, kCheckValueOffset);
+  h.DeclaredSize = static_cast<std::int32_t>(LoadLE32(header.data() + kSizeOffset));
+  h.CheckValue = LoadLE32(header.data() + kCheckValueOffset);
   return h;
 }
 

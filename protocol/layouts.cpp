@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/hex.h"
 #include "protocol/packet.h"
 
 namespace mvx::protocol {
@@ -130,13 +131,7 @@ std::string GcmdAnswerPacket::Write() const {
 }
 
 std::string GcmdAnswerPacket::DigestText() const {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (std::uint8_t b : Digest) {
-    text += kHex[b >> 4];
-    text += kHex[b & 15];
-  }
-  return text;
+  return HexText(std::string_view(reinterpret_cast<const char*>(Digest.data()), Digest.size()));
 }
 
 UploadStartPacket UploadStartPacket::Read(std::string_view bytes) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/byte_order.h"
+
 namespace mvx::protocol {
 
 bool IsDevicePacket(std::string_view bytes) {
@@ -27,25 +29,19 @@ std::uint8_t PacketReader::U8After(std::size_t offset, std::size_t skip) const {
 }
 
 std::uint16_t PacketReader::U16LE(std::size_t offset) const {
-  return static_cast<std::uint16_t>(U8(offset) | (U8After(offset, 1) << 8));
+  return LoadLE16(Field<2>(offset).data());
 }
 
 std::uint16_t PacketReader::U16BE(std::size_t offset) const {
-  return static_cast<std::uint16_t>((U8(offset) << 8) | U8After(offset, 1));
+  return LoadBE16(Field<2>(offset).data());
 }
 
 std::uint32_t PacketReader::U32LE(std::size_t offset) const {
-  return static_cast<std::uint32_t>(U8(offset)) |
-         static_cast<std::uint32_t>(U8After(offset, 1)) << 8 |
-         static_cast<std::uint32_t>(U8After(offset, 2)) << 16 |
-         static_cast<std::uint32_t>(U8After(offset, 3)) << 24;
+  return LoadLE32(Field<4>(offset).data());
 }
 
 std::uint32_t PacketReader::U32BE(std::size_t offset) const {
-  return static_cast<std::uint32_t>(U8(offset)) << 24 |
-         static_cast<std::uint32_t>(U8After(offset, 1)) << 16 |
-         static_cast<std::uint32_t>(U8After(offset, 2)) << 8 |
-         static_cast<std::uint32_t>(U8After(offset, 3));
+  return LoadBE32(Field<4>(offset).data());
 }
 
 std::string PacketReader::Bytes(std::size_t offset, std::size_t length) const {
@@ -76,23 +72,32 @@ PacketWriter& PacketWriter::U8(std::uint8_t value) {
 }
 
 PacketWriter& PacketWriter::U16LE(std::uint16_t value) {
-  U8(static_cast<std::uint8_t>(value));
-  return U8(static_cast<std::uint8_t>(value >> 8));
+  std::uint8_t bytes[2];
+  StoreLE16(bytes, value);
+  return Raw(bytes, sizeof bytes);
 }
 
 PacketWriter& PacketWriter::U16BE(std::uint16_t value) {
-  U8(static_cast<std::uint8_t>(value >> 8));
-  return U8(static_cast<std::uint8_t>(value));
+  std::uint8_t bytes[2];
+  StoreBE16(bytes, value);
+  return Raw(bytes, sizeof bytes);
 }
 
 PacketWriter& PacketWriter::U32LE(std::uint32_t value) {
-  U16LE(static_cast<std::uint16_t>(value));
-  return U16LE(static_cast<std::uint16_t>(value >> 16));
+  std::uint8_t bytes[4];
+  StoreLE32(bytes, value);
+  return Raw(bytes, sizeof bytes);
 }
 
 PacketWriter& PacketWriter::U32BE(std::uint32_t value) {
-  U16BE(static_cast<std::uint16_t>(value >> 16));
-  return U16BE(static_cast<std::uint16_t>(value));
+  std::uint8_t bytes[4];
+  StoreBE32(bytes, value);
+  return Raw(bytes, sizeof bytes);
+}
+
+PacketWriter& PacketWriter::Raw(const std::uint8_t* bytes, std::size_t length) {
+  data_.append(reinterpret_cast<const char*>(bytes), length);
+  return *this;
 }
 
 PacketWriter& PacketWriter::Bytes(std::string_view bytes) {

@@ -4,6 +4,7 @@
 // The tool and the device emulator both build and read packets with these.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -37,6 +38,13 @@ class PacketReader {
   // Bytes of the packet from offset on (0 at or past its end).
   std::size_t Available(std::size_t offset) const;
   std::uint8_t U8After(std::size_t offset, std::size_t skip) const;
+  // N bytes from offset, zeros where the packet is short.
+  template <std::size_t N>
+  std::array<std::uint8_t, N> Field(std::size_t offset) const {
+    std::array<std::uint8_t, N> field{};
+    for (std::size_t i = 0; i < N; ++i) field[i] = U8After(offset, i);
+    return field;
+  }
   std::string_view bytes_;
 };
 
@@ -55,6 +63,7 @@ class PacketWriter {
   std::string Take() { return std::move(data_); }
 
  private:
+  PacketWriter& Raw(const std::uint8_t* bytes, std::size_t length);
   std::string data_;
 };
 

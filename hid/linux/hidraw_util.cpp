@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "base/codepage.h"
+
 namespace mvx::hidraw {
 namespace {
 
@@ -90,51 +92,7 @@ std::size_t NormaliseInputReport(bool numbered, const std::uint8_t* raw, std::si
 
 std::u16string Utf8ToUtf16(std::string_view text) {
   if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
-  std::u16string wide;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t extra;
-    std::uint32_t code;
-    if (lead < 0x80) {
-      extra = 0;
-      code = lead;
-    } else if (lead >= 0xC2 && lead < 0xE0) {
-      extra = 1;
-      code = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead < 0xF0) {
-      extra = 2;
-      code = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead < 0xF5) {
-      extra = 3;
-      code = lead & 0x07;
-    } else {
-      wide.push_back(u'\uFFFD');
-      ++i;
-      continue;
-    }
-    std::size_t n = 1;
-    while (n <= extra && i + n < text.size() &&
-           (static_cast<unsigned char>(text[i + n]) & 0xC0) == 0x80) {
-      code = (code << 6) | (static_cast<unsigned char>(text[i + n]) & 0x3F);
-      ++n;
-    }
-    const bool overlong = (extra == 2 && code < 0x800) || (extra == 3 && code < 0x10000);
-    if (n <= extra || overlong || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
-      wide.push_back(u'\uFFFD');
-      i += n;
-      continue;
-    }
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      wide.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-      wide.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-    } else {
-      wide.push_back(static_cast<char16_t>(code));
-    }
-    i += n;
-  }
-  return wide;
+  return mvx::Utf8ToUtf16(text);
 }
 
 }  // namespace mvx::hidraw

@@ -3,10 +3,11 @@
 #include <ostream>
 #include <regex>
 
+#include "base/hex.h"
+
 namespace mvx::scenario {
 
 std::string Escape(std::string_view bytes) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   for (const char ch : bytes) {
     const auto c = static_cast<unsigned char>(ch);
@@ -18,8 +19,7 @@ std::string Escape(std::string_view bytes) {
       out += ch;
     } else {
       out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
+      AppendHexByte(out, c);
     }
   }
   return out;

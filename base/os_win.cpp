@@ -1,0 +1,65 @@
+// What Windows does its own way: files by wide-character name, the local time.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "base/calendar.h"
+#include "base/file_system.h"
+
+namespace mvx {
+
+std::FILE* OpenFile(const std::string& utf8_path, const char* mode) {
+  const std::string_view how(mode);
+  if (how.find('x') == std::string_view::npos) {
+    const std::wstring wide_mode(how.begin(), how.end());
+    return _wfopen(Utf8Path(utf8_path).c_str(), wide_mode.c_str());
+  }
+  // The system's msvcrt.dll knows no "x" in a mode: create exclusively by
+  // descriptor and open the stream on it.
+  const int fd = _wopen(Utf8Path(utf8_path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                        _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+  std::FILE* file = _fdopen(fd, "wb");
+  if (file == nullptr) _close(fd);
+  return file;
+}
+
+std::int64_t FileTell(std::FILE* file) {
+  return _ftelli64(file);
+}
+
+bool FileSeek(std::FILE* file, std::int64_t offset, int origin) {
+  return _fseeki64(file, offset, origin) == 0;
+}
+
+std::error_code RenameOver(const std::string& from, const std::string& to) {
+  if (MoveFileExW(Utf8Path(from).c_str(), Utf8Path(to).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return {};
+  return std::error_code(static_cast<int>(GetLastError()), std::system_category());
+}
+
+std::string FileNamePart(const std::string& path) {
+  const std::size_t cut = path.find_last_of("\\/:");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+bool LocalCalendarTime(std::time_t seconds, std::tm& out) {
+  return localtime_s(&out, &seconds) == 0;
+}
+
+}  // namespace mvx
