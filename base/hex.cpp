@@ -15,6 +15,13 @@ void AppendHexByte(std::string& out, unsigned char byte, HexCase letters) {
   out += digits[byte & 15];
 }
 
+std::string HexWord(unsigned value, HexCase letters) {
+  std::string out;
+  AppendHexByte(out, static_cast<unsigned char>(value >> 8), letters);
+  AppendHexByte(out, static_cast<unsigned char>(value), letters);
+  return out;
+}
+
 std::string HexText(std::string_view bytes, HexCase letters) {
   const char* digits = Digits(letters);
   std::string out(bytes.size() * 2, '0');

@@ -11,6 +11,8 @@ enum class HexCase { Upper, Lower };
 
 // Two digits for the byte, appended.
 void AppendHexByte(std::string& out, unsigned char byte, HexCase letters = HexCase::Upper);
+// Four digits of a 16-bit value, most significant first ("5E3A").
+std::string HexWord(unsigned value, HexCase letters = HexCase::Upper);
 // Two digits per byte, nothing between.
 std::string HexText(std::string_view bytes, HexCase letters = HexCase::Upper);
 // Two upper-case digits per byte, separated by commas ("4F,4B").

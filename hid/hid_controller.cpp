@@ -31,14 +31,15 @@ THidDeviceController::~THidDeviceController() {
   on_device_unplug_ = nullptr;
   OnEnumerate = nullptr;
   watch_.reset();
-  std::vector<THidDevice*> devices;
+  std::vector<std::unique_ptr<THidDevice>> devices;
   devices.swap(list_);
-  for (THidDevice* device : devices) {
+  for (std::unique_ptr<THidDevice>& device : devices) {
     device->controller_ = nullptr;
-    if (device->Claimed())
-      device->MarkUnplugged();  // its holder destroys it
-    else
-      delete device;
+    if (device->Claimed()) {
+      device->MarkUnplugged();
+      // Its holder keeps the object and destroys it when it lets go.
+      static_cast<void>(device.release());
+    }
   }
 }
 
@@ -71,8 +72,10 @@ std::vector<std::unique_ptr<THidDevice>> THidDeviceController::ScanInterfaces() 
   return found;
 }
 
-bool THidDeviceController::Listed(const THidDevice* device) const {
-  return std::find(list_.begin(), list_.end(), device) != list_.end();
+std::vector<std::unique_ptr<THidDevice>>::iterator THidDeviceController::Find(
+    const THidDevice* device) {
+  return std::find_if(list_.begin(), list_.end(),
+                      [device](const auto& listed) { return listed.get() == device; });
 }
 
 void THidDeviceController::DeviceChange() {
@@ -86,7 +89,8 @@ void THidDeviceController::DeviceChange() {
 
   // Removal, last entry first. Handlers may release devices meanwhile, so
   // work on a snapshot and skip what has left the list.
-  const std::vector<THidDevice*> snapshot = list_;
+  std::vector<THidDevice*> snapshot;
+  for (const auto& listed : list_) snapshot.push_back(listed.get());
   for (auto it = snapshot.rbegin(); it != snapshot.rend(); ++it) {
     THidDevice* device = *it;
     if (!Listed(device)) continue;
@@ -97,17 +101,13 @@ void THidDeviceController::DeviceChange() {
       OnRemoval(device);
       if (Listed(device)) device->in_notification_ = false;
     }
-    if (Listed(device) && !device->Claimed()) {
-      Remove(device);
-      device->controller_ = nullptr;
-      delete device;
-    }
+    if (Listed(device) && !device->Claimed()) Destroy(device);
     changed = true;
   }
 
   // Duplicates of listed, present devices are dropped; the rest arrive.
   for (auto& device : fresh) {
-    const bool duplicate = std::any_of(list_.begin(), list_.end(), [&](const THidDevice* d) {
+    const bool duplicate = std::any_of(list_.begin(), list_.end(), [&](const auto& d) {
       return d->Present() && d->PnPInfo().Instance == device->PnPInfo().Instance;
     });
     if (duplicate) {
@@ -115,8 +115,8 @@ void THidDeviceController::DeviceChange() {
       device.reset();
       continue;
     }
-    THidDevice* arrived = device.release();
-    list_.push_back(arrived);
+    THidDevice* arrived = device.get();
+    list_.push_back(std::move(device));
     changed = true;
     if (OnArrival) {
       arrived->in_notification_ = true;
@@ -131,7 +131,7 @@ void THidDeviceController::DeviceChange() {
 bool THidDeviceController::ClaimByIds(int vendor_id, int product_id, THidDevice*& device) {
   device = nullptr;
   for (int i = 0; i < Count(); ++i) {
-    const THidDevice* d = list_[static_cast<std::size_t>(i)];
+    const THidDevice* d = Device(i);
     const bool eligible =
         d->VendorID() == static_cast<std::uint16_t>(vendor_id) &&
         (product_id == -1 || d->ProductID() == static_cast<std::uint16_t>(product_id));
@@ -142,7 +142,7 @@ bool THidDeviceController::ClaimByIds(int vendor_id, int product_id, THidDevice*
 
 bool THidDeviceController::ClaimByIndex(int index, bool allowed, THidDevice*& device) {
   if (!allowed || index < 0 || index >= Count()) return false;
-  THidDevice* d = list_[static_cast<std::size_t>(index)];
+  THidDevice* d = Device(index);
   if (d->Claimed()) return false;
   device = d;
   d->claimed_ = true;
@@ -155,16 +155,50 @@ void THidDeviceController::Release(THidDevice*& device) {
   device->StopReading();
   device->CloseInfoHandle();
   device->CloseReadHandle();
-  if (device->Present())
+  if (device->Present()) {
     device->claimed_ = false;
-  else
-    delete device;  // its destruction takes it out of the list
+    device = nullptr;
+    return;
+  }
+  if (device->controller_ == nullptr) {
+    delete device;  // the controller is gone and left it to its holder
+    device = nullptr;
+    return;
+  }
+  Destroy(device);
+}
+
+void THidDeviceController::Destroy(THidDevice*& device) {
+  const auto place = Find(device);
   device = nullptr;
+  if (place == list_.end()) return;
+  std::unique_ptr<THidDevice> old = std::move(*place);
+  const bool present = old->Present();
+  const THidDataEvent data_handler = old->DataHandler();
+  const THidPlugEvent unplug_handler = old->UnplugHandler;
+  const auto wait_slice = static_cast<int>(old->WaitSlice());
+  std::unique_ptr<THidPnPInfo> pnp = std::move(old->pnp_);
+  // Stops its read thread (whose last delivery may still run handlers) and
+  // closes its handles; its place in the list stays empty meanwhile.
+  old.reset();
+  if (present) {
+    try {
+      auto fresh = std::make_unique<THidDevice>(std::move(pnp), this);
+      fresh->SetDataHandler(data_handler);
+      fresh->UnplugHandler = unplug_handler;
+      fresh->SetWaitSlice(wait_slice);
+      *Find(nullptr) = std::move(fresh);
+      return;
+    } catch (const EControllerError&) {
+      // The interface cannot be opened again: it leaves the list.
+    }
+  }
+  list_.erase(Find(nullptr));
 }
 
 void THidDeviceController::SetDevThreadSleepTime(int ms) {
   if (ms == dev_thread_sleep_time_) return;
-  for (THidDevice* d : list_)
+  for (const auto& d : list_)
     if (static_cast<int>(d->WaitSlice()) == dev_thread_sleep_time_) d->SetWaitSlice(ms);
   dev_thread_sleep_time_ = ms;
 }
@@ -177,31 +211,23 @@ void THidDeviceController::SetOnDeviceChange(TNotifyEvent handler) {
 
 void THidDeviceController::SetOnDeviceData(THidDataEvent handler) {
   if (handler == on_device_data_) return;
-  for (THidDevice* d : list_)
+  for (const auto& d : list_)
     if (d->DataHandler() == on_device_data_) d->SetDataHandler(handler);
   on_device_data_ = std::move(handler);
 }
 
 void THidDeviceController::SetOnDeviceDataError(THidDataErrorEvent handler) {
   if (handler == on_device_data_error_) return;
-  for (THidDevice* d : list_)
+  for (const auto& d : list_)
     if (d->DataErrorHandler == on_device_data_error_) d->DataErrorHandler = handler;
   on_device_data_error_ = std::move(handler);
 }
 
 void THidDeviceController::SetOnDeviceUnplug(THidPlugEvent handler) {
   if (handler == on_device_unplug_) return;
-  for (THidDevice* d : list_)
+  for (const auto& d : list_)
     if (d->UnplugHandler == on_device_unplug_) d->UnplugHandler = handler;
   on_device_unplug_ = std::move(handler);
-}
-
-void THidDeviceController::Remove(THidDevice* device) {
-  list_.erase(std::remove(list_.begin(), list_.end(), device), list_.end());
-}
-
-void THidDeviceController::Replace(THidDevice* old_device, THidDevice* fresh) {
-  std::replace(list_.begin(), list_.end(), old_device, fresh);
 }
 
 }  // namespace mvx

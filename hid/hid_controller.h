@@ -39,9 +39,13 @@ class THidDeviceController {
   bool ClaimByIds(int vendor_id, int product_id, THidDevice*& device);
   bool ClaimByIndex(int index, bool allowed, THidDevice*& device);
   void Release(THidDevice*& device);
+  // Destroys a listed device. One that is still present leaves a fresh,
+  // unclaimed device for the same interface in its place, with its data and
+  // unplug handlers and its wait slice; one that is gone leaves the list.
+  void Destroy(THidDevice*& device);
 
-  const std::vector<THidDevice*>& Devices() const { return list_; }
   int Count() const { return static_cast<int>(list_.size()); }
+  THidDevice* Device(int index) const { return list_[static_cast<std::size_t>(index)].get(); }
 
   int DevThreadSleepTime() const { return dev_thread_sleep_time_; }
   void SetDevThreadSleepTime(int ms);
@@ -71,16 +75,16 @@ class THidDeviceController {
   friend class THidDevice;
   std::vector<std::unique_ptr<THidDevice>> ScanInterfaces();
   void NotifyGuarded(long parameter);
-  bool Listed(const THidDevice* device) const;
-  void Remove(THidDevice* device);  // takes a destroyed device out of the list
-  void Replace(THidDevice* old_device, THidDevice* fresh);
+  // The device's place in the list; end() when it is not listed.
+  std::vector<std::unique_ptr<THidDevice>>::iterator Find(const THidDevice* device);
+  bool Listed(const THidDevice* device) { return Find(device) != list_.end(); }
 
   IEventLoop& loop_;
   IHidBackend& backend_;
   std::shared_ptr<TSynchronizer> sync_;
   std::shared_ptr<bool> alive_;  // posted calls check it: the controller may be gone
   std::unique_ptr<IWatch> watch_;
-  std::vector<THidDevice*> list_;  // owned
+  std::vector<std::unique_ptr<THidDevice>> list_;
   bool destroying_ = false;
   bool in_change_ = false;
   long last_parameter_ = 0;

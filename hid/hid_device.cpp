@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "hid/device_properties.h"
 #include "hid/hid_controller.h"
 #include "hid/read_thread.h"
 #include "hid/synchronizer.h"
@@ -14,9 +15,9 @@ thread_local std::uint32_t t_last_error = 0;
 // What an operation on a device that is not usable reports (an invalid handle).
 constexpr std::uint32_t kInvalidHandleError = 9;
 
-const HidProperty* FindProperty(const HidInterfaceInfo& info, std::uint32_t code) {
+const HidProperty* FindProperty(const HidInterfaceInfo& info, DeviceProperty property) {
   for (const auto& p : info.Properties)
-    if (p.Code == code) return &p;
+    if (p.Code == Code(property)) return &p;
   return nullptr;
 }
 
@@ -27,41 +28,42 @@ std::unique_ptr<THidPnPInfo> THidPnPInfo::FromInterface(const HidInterfaceInfo& 
   pnp->Instance = info.Instance;
   pnp->Path = info.Path;
   pnp->Identity = info.Identity;
-  auto number = [&](std::uint32_t code, std::uint32_t& field) {
+  auto number = [&](DeviceProperty code, std::uint32_t& field) {
     if (const HidProperty* p = FindProperty(info, code)) field = p->Number;
   };
-  auto text = [&](std::uint32_t code, std::string& field) {
+  auto text = [&](DeviceProperty code, std::string& field) {
     if (const HidProperty* p = FindProperty(info, code)) field = p->Text;
   };
-  auto list = [&](std::uint32_t code, std::vector<std::string>& field) {
+  auto list = [&](DeviceProperty code, std::vector<std::string>& field) {
     if (const HidProperty* p = FindProperty(info, code)) field = p->List;
   };
-  number(15, pnp->Capabilities);
-  text(7, pnp->Class);
-  text(8, pnp->ClassGUID);
-  list(2, pnp->CompatibleIDs);
-  number(10, pnp->ConfigFlags);
-  text(0, pnp->DeviceDesc);
-  text(9, pnp->Driver);
-  text(12, pnp->FriendlyName);
-  list(1, pnp->HardwareID);
-  list(18, pnp->LowerFilters);
-  text(11, pnp->Mfg);
-  list(17, pnp->UpperFilters);
-  text(28, pnp->Address);
-  number(21, pnp->BusNumber);
-  text(19, pnp->BusTypeGUID);
-  text(27, pnp->Characteristics);
-  number(25, pnp->DevType);
-  text(22, pnp->EnumeratorName);
-  number(26, pnp->Exclusive);
-  number(20, pnp->LegacyBusType);
-  text(13, pnp->LocationInformation);
-  text(14, pnp->PhysicalDeviceObjectName);
-  text(24, pnp->SecuritySDS);
-  text(4, pnp->Service);
-  number(16, pnp->UINumber);
-  text(30, pnp->Property1E);
+  using P = DeviceProperty;
+  number(P::Capabilities, pnp->Capabilities);
+  text(P::Class, pnp->Class);
+  text(P::ClassGUID, pnp->ClassGUID);
+  list(P::CompatibleIDs, pnp->CompatibleIDs);
+  number(P::ConfigFlags, pnp->ConfigFlags);
+  text(P::DeviceDesc, pnp->DeviceDesc);
+  text(P::Driver, pnp->Driver);
+  text(P::FriendlyName, pnp->FriendlyName);
+  list(P::HardwareID, pnp->HardwareID);
+  list(P::LowerFilters, pnp->LowerFilters);
+  text(P::Mfg, pnp->Mfg);
+  list(P::UpperFilters, pnp->UpperFilters);
+  text(P::Address, pnp->Address);
+  number(P::BusNumber, pnp->BusNumber);
+  text(P::BusTypeGUID, pnp->BusTypeGUID);
+  text(P::Characteristics, pnp->Characteristics);
+  number(P::DevType, pnp->DevType);
+  text(P::EnumeratorName, pnp->EnumeratorName);
+  number(P::Exclusive, pnp->Exclusive);
+  number(P::LegacyBusType, pnp->LegacyBusType);
+  text(P::LocationInformation, pnp->LocationInformation);
+  text(P::PhysicalDeviceObjectName, pnp->PhysicalDeviceObjectName);
+  text(P::SecuritySDS, pnp->SecuritySDS);
+  text(P::Service, pnp->Service);
+  number(P::UINumber, pnp->UINumber);
+  text(P::Property1E, pnp->Property1E);
   return pnp;
 }
 
@@ -88,32 +90,12 @@ THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> pnp, THidDeviceController* c
 }
 
 THidDevice::~THidDevice() {
-  THidDataEvent data_handler = data_handler_;
-  THidPlugEvent unplug_handler = UnplugHandler;
+  // Only releases: the controller decides what takes this device's place.
   SetDataHandler(nullptr);
   UnplugHandler = nullptr;
   CloseInfoHandle();
   CloseReadHandle();
   have_caps_ = false;
-  if (controller_ == nullptr || !pnp_) return;
-  const auto& list = controller_->Devices();
-  if (std::find(list.begin(), list.end(), this) == list.end()) return;
-  if (!present_) {
-    controller_->Remove(this);
-    return;
-  }
-  // Still present: a fresh device takes this one's place in the list.
-  THidDevice* fresh = nullptr;
-  try {
-    fresh = new THidDevice(std::move(pnp_), controller_);
-  } catch (const EControllerError&) {
-    controller_->Remove(this);
-    return;
-  }
-  fresh->SetDataHandler(data_handler);
-  fresh->UnplugHandler = unplug_handler;
-  fresh->SetWaitSlice(static_cast<int>(wait_slice_));
-  controller_->Replace(this, fresh);
 }
 
 std::unique_ptr<IHidHandle> THidDevice::OpenShared() {

@@ -5,12 +5,7 @@
 
 #include "hid/hid_device.h"
 #include "hid/synchronizer.h"
-
-#if defined(__linux__)
-#include <pthread.h>
-#elif defined(_WIN32)
-#include "hid/windows/thread_name.h"
-#endif
+#include "hid/thread_name.h"
 
 namespace mvx {
 
@@ -24,19 +19,7 @@ std::string TCustomThread::DisplayName() const {
 }
 
 void TCustomThread::NameThreadForDebugging(const std::string& name, long thread_id) {
-#if defined(__linux__)
-  // Linux keeps at most 15 characters of a thread name: keep the distinctive
-  // part ("THidDeviceReadThread" becomes "THidDevReadThrd").
-  std::string shortened = name;
-  if (shortened == "THidDeviceReadThread") shortened = "THidDevReadThrd";
-  if (shortened.size() > 15) shortened.resize(15);
-  if (thread_id == -1) pthread_setname_np(pthread_self(), shortened.c_str());
-#elif defined(_WIN32)
-  win::NameThreadForDebuggers(name, thread_id);
-#else
-  (void)name;
-  (void)thread_id;
-#endif
+  NameThreadForDebuggers(name, thread_id);
 }
 
 void TCustomThread::Start() {

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <vector>
 
+#include "base/hex.h"
 #include "emulator/uhid/uhid_merovox.h"
 
 namespace mvx::emu {
@@ -39,12 +40,6 @@ std::string ReadAttribute(const std::string& path) {
   std::ifstream in(path);
   std::string text;
   std::getline(in, text);
-  return text;
-}
-
-std::string Hex4(std::uint16_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%04x", value);
   return text;
 }
 
@@ -117,8 +112,8 @@ bool HidgMerovox::Open(const std::string& configfs_root, const std::string& name
   }
   const std::vector<std::uint8_t> descriptor = VendorReportDescriptor(in, out);
   const std::pair<std::string, std::string> attributes[] = {
-      {gadget_ + "/idVendor", Hex4(identity.VendorId)},
-      {gadget_ + "/idProduct", Hex4(identity.ProductId)},
+      {gadget_ + "/idVendor", "0x" + HexWord(identity.VendorId, HexCase::Lower)},
+      {gadget_ + "/idProduct", "0x" + HexWord(identity.ProductId, HexCase::Lower)},
       {gadget_ + "/bcdDevice", "0x0100"},
       {gadget_ + "/bcdUSB", "0x0200"},
       {strings + "/manufacturer", manufacturer},

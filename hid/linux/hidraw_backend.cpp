@@ -21,6 +21,8 @@
 #include <system_error>
 #include <vector>
 
+#include "base/hex.h"
+#include "hid/device_properties.h"
 #include "hid/linux/hidraw_util.h"
 #include "hid/report_descriptor.h"
 
@@ -118,39 +120,33 @@ NodeInfo ReadNode(udev_device* node) {
   return info;
 }
 
-std::string Hex4(std::uint16_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));
-  return text;
-}
-
 // The registry-like properties Linux has, under the SPDRP_* codes of their
 // Windows counterparts.
 std::vector<HidProperty> Properties(const NodeInfo& info) {
   std::vector<HidProperty> list;
-  auto text = [&](std::uint32_t code, const std::string& value) {
+  auto text = [&](DeviceProperty property, const std::string& value) {
     if (value.empty()) return;
     HidProperty p;
-    p.Code = code;
+    p.Code = Code(property);
     p.Text = value;
     list.push_back(std::move(p));
   };
-  text(0, info.hid_name);  // SPDRP_DEVICEDESC
+  text(DeviceProperty::DeviceDesc, info.hid_name);
   if (info.identified) {
     HidProperty ids;
-    ids.Code = 1;  // SPDRP_HARDWAREID
+    ids.Code = Code(DeviceProperty::HardwareID);
     ids.Type = HidProperty::Kind::StringList;
     const std::string base =
-        "HID\\VID_" + Hex4(info.id.VendorID) + "&PID_" + Hex4(info.id.ProductID);
-    ids.List = {base + "&REV_" + Hex4(info.version), base};
+        "HID\\VID_" + HexWord(info.id.VendorID) + "&PID_" + HexWord(info.id.ProductID);
+    ids.List = {base + "&REV_" + HexWord(info.version), base};
     list.push_back(std::move(ids));
   }
-  text(4, info.driver);                                 // SPDRP_SERVICE
-  text(7, "HIDClass");                                  // SPDRP_CLASS
-  text(11, info.usb_manufacturer);                      // SPDRP_MFG
-  text(13, info.hid_phys);                              // SPDRP_LOCATION_INFORMATION
-  text(14, info.devnode);                               // SPDRP_PHYSICAL_DEVICE_OBJECT_NAME
-  if (info.identified) text(22, BusName(info.id.Bus));  // SPDRP_ENUMERATOR_NAME
+  text(DeviceProperty::Service, info.driver);
+  text(DeviceProperty::Class, "HIDClass");
+  text(DeviceProperty::Mfg, info.usb_manufacturer);
+  text(DeviceProperty::LocationInformation, info.hid_phys);
+  text(DeviceProperty::PhysicalDeviceObjectName, info.devnode);
+  if (info.identified) text(DeviceProperty::EnumeratorName, BusName(info.id.Bus));
   return list;
 }
 

@@ -1,5 +1,8 @@
 #include "hid/sim/sim_backend.h"
 
+#include "base/hex.h"
+#include "hid/device_properties.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -27,47 +30,42 @@ bool Fail(std::uint32_t code) {
   return false;
 }
 
-std::string Hex4(std::uint16_t value, bool upper) {
-  char text[8];
-  std::snprintf(text, sizeof text, upper ? "%04X" : "%04x", static_cast<unsigned>(value));
-  return text;
-}
-
 // The registry properties an enumeration on Windows would find for a
 // vendor-defined HID interface; the codes are the SPDRP_* values.
 std::vector<HidProperty> SimProperties(const SimDeviceConfig& config) {
   const std::string ids =
-      "VID_" + Hex4(config.VendorID, true) + "&PID_" + Hex4(config.ProductID, true);
-  auto text = [](std::uint32_t code, std::string value) {
+      "VID_" + HexWord(config.VendorID) + "&PID_" + HexWord(config.ProductID);
+  auto text = [](DeviceProperty code, std::string value) {
     HidProperty p;
-    p.Code = code;
+    p.Code = Code(code);
     p.Type = HidProperty::Kind::String;
     p.Text = std::move(value);
     return p;
   };
-  auto number = [](std::uint32_t code, std::uint32_t value) {
+  auto number = [](DeviceProperty code, std::uint32_t value) {
     HidProperty p;
-    p.Code = code;
+    p.Code = Code(code);
     p.Type = HidProperty::Kind::Number;
     p.Number = value;
     return p;
   };
   HidProperty hardware;
-  hardware.Code = 1;
+  hardware.Code = Code(DeviceProperty::HardwareID);
   hardware.Type = HidProperty::Kind::StringList;
-  hardware.List = {"HID\\" + ids + "&REV_" + Hex4(config.VersionNumber, true), "HID\\" + ids};
+  hardware.List = {"HID\\" + ids + "&REV_" + HexWord(config.VersionNumber), "HID\\" + ids};
   HidProperty compatible;
-  compatible.Code = 2;
+  compatible.Code = Code(DeviceProperty::CompatibleIDs);
   compatible.Type = HidProperty::Kind::StringList;
   compatible.List = {"HID_DEVICE_UP:FF00_U:0001", "HID_DEVICE"};
-  return {text(0, "HID-compliant vendor-defined device"),
+  using P = DeviceProperty;
+  return {text(P::DeviceDesc, "HID-compliant vendor-defined device"),
           hardware,
           compatible,
-          text(7, "HIDClass"),
-          text(8, "{745a17a0-74d3-11d0-b6fe-00a0c90f57da}"),
-          text(11, "(Standard system devices)"),
-          number(15, 0xA0),
-          text(22, "HID")};
+          text(P::Class, "HIDClass"),
+          text(P::ClassGUID, "{745a17a0-74d3-11d0-b6fe-00a0c90f57da}"),
+          text(P::Mfg, "(Standard system devices)"),
+          number(P::Capabilities, 0xA0),
+          text(P::EnumeratorName, "HID")};
 }
 
 }  // namespace
@@ -318,10 +316,10 @@ int SimBackend::Plug(const SimDeviceConfig& config, ISimDeviceModel* model) {
     device->model = model;
     device->instance = 100 + static_cast<std::uint32_t>(id);
     const std::string ids =
-        "VID_" + Hex4(config.VendorID, true) + "&PID_" + Hex4(config.ProductID, true);
+        "VID_" + HexWord(config.VendorID) + "&PID_" + HexWord(config.ProductID);
     device->identity = "SIM\\" + ids + "\\" + std::to_string(id);
-    device->path = "\\\\?\\sim#vid_" + Hex4(config.VendorID, false) + "&pid_" +
-                   Hex4(config.ProductID, false) + "#" + std::to_string(id) +
+    device->path = "\\\\?\\sim#vid_" + HexWord(config.VendorID, HexCase::Lower) + "&pid_" +
+                   HexWord(config.ProductID, HexCase::Lower) + "#" + std::to_string(id) +
                    "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
     state_->devices.emplace(id, std::move(device));
   }

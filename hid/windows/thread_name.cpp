@@ -1,5 +1,6 @@
 #include "hid/windows/thread_name.h"
 
+#include "hid/thread_name.h"
 #include "hid/windows/win_hid_api.h"
 
 namespace mvx::win {
@@ -48,18 +49,22 @@ bool AnnounceThreadNameToDebugger(const std::string& name, long thread_id) {
   return true;
 }
 
+}  // namespace mvx::win
+
+namespace mvx {
+
 void NameThreadForDebuggers(const std::string& name, long thread_id) {
-  if (const SetThreadDescriptionFunction describe = SetThreadDescriptionFromKernel32()) {
+  if (const win::SetThreadDescriptionFunction describe = win::SetThreadDescriptionFromKernel32()) {
     HANDLE thread = thread_id == -1 ? GetCurrentThread()
                                     : OpenThread(THREAD_SET_LIMITED_INFORMATION, FALSE,
                                                  static_cast<DWORD>(thread_id));
     if (thread != nullptr) {
-      describe(thread, Utf8ToWide(name).c_str());
+      describe(thread, win::Utf8ToWide(name).c_str());
       if (thread_id != -1) CloseHandle(thread);
       return;
     }
   }
-  AnnounceThreadNameToDebugger(name, thread_id);
+  win::AnnounceThreadNameToDebugger(name, thread_id);
 }
 
-}  // namespace mvx::win
+}  // namespace mvx

@@ -4,47 +4,13 @@
 #include <cstring>
 #include <iterator>
 
+#include "hid/device_properties.h"
 #include "hid/windows/win_hid_api.h"
 
 namespace mvx::win {
 namespace {
 
 using Kind = HidProperty::Kind;
-
-struct PropertySpec {
-  DWORD code;
-  Kind kind;
-};
-
-// SPDRP_* codes in the order the interface record keeps them.
-constexpr PropertySpec kProperties[] = {
-    {15, Kind::Number},      // SPDRP_CAPABILITIES
-    {7, Kind::String},       // SPDRP_CLASS
-    {8, Kind::String},       // SPDRP_CLASSGUID
-    {2, Kind::StringList},   // SPDRP_COMPATIBLEIDS
-    {10, Kind::Number},      // SPDRP_CONFIGFLAGS
-    {0, Kind::String},       // SPDRP_DEVICEDESC
-    {9, Kind::String},       // SPDRP_DRIVER
-    {12, Kind::String},      // SPDRP_FRIENDLYNAME
-    {1, Kind::StringList},   // SPDRP_HARDWAREID
-    {18, Kind::StringList},  // SPDRP_LOWERFILTERS
-    {11, Kind::String},      // SPDRP_MFG
-    {17, Kind::StringList},  // SPDRP_UPPERFILTERS
-    {28, Kind::String},      // SPDRP_ADDRESS
-    {21, Kind::Number},      // SPDRP_BUSNUMBER
-    {19, Kind::String},      // SPDRP_BUSTYPEGUID
-    {27, Kind::String},      // SPDRP_CHARACTERISTICS
-    {25, Kind::Number},      // SPDRP_DEVTYPE
-    {22, Kind::String},      // SPDRP_ENUMERATOR_NAME
-    {26, Kind::Number},      // SPDRP_EXCLUSIVE
-    {20, Kind::Number},      // SPDRP_LEGACYBUSTYPE
-    {13, Kind::String},      // SPDRP_LOCATION_INFORMATION
-    {14, Kind::String},      // SPDRP_PHYSICAL_DEVICE_OBJECT_NAME
-    {24, Kind::String},      // SPDRP_SECURITY_SDS
-    {4, Kind::String},       // SPDRP_SERVICE
-    {16, Kind::Number},      // SPDRP_UI_NUMBER
-    {30, Kind::String},      // 0x1E
-};
 
 // Text up to the first zero byte, never past the end of the buffer: the
 // registry does not promise a terminator.
@@ -66,24 +32,24 @@ std::vector<std::string> SplitList(const char* data, std::size_t size) {
 }
 
 HidProperty ReadProperty(const SetupApiFunctions& api, HDEVINFO set, SP_DEVINFO_DATA& device,
-                         const PropertySpec& spec) {
+                         const DevicePropertySpec& spec) {
   HidProperty property;
-  property.Code = spec.code;
-  property.Type = spec.kind;
+  property.Code = Code(spec.Code);
+  property.Type = spec.Kind;
   if (api.GetDeviceRegistryPropertyA == nullptr) return property;
-  if (spec.kind == Kind::Number) {
+  if (spec.Kind == Kind::Number) {
     DWORD value = 0;
-    if (api.GetDeviceRegistryPropertyA(set, &device, spec.code, nullptr,
+    if (api.GetDeviceRegistryPropertyA(set, &device, Code(spec.Code), nullptr,
                                        reinterpret_cast<PBYTE>(&value), sizeof value, nullptr))
       property.Number = value;
     return property;
   }
-  const DWORD size = spec.kind == Kind::String ? kPropertyTextSize : kPropertyListSize;
+  const DWORD size = spec.Kind == Kind::String ? kPropertyTextSize : kPropertyListSize;
   std::vector<char> buffer(size, 0);
-  if (!api.GetDeviceRegistryPropertyA(set, &device, spec.code, nullptr,
+  if (!api.GetDeviceRegistryPropertyA(set, &device, Code(spec.Code), nullptr,
                                       reinterpret_cast<PBYTE>(buffer.data()), size, nullptr))
     return property;
-  if (spec.kind == Kind::String)
+  if (spec.Kind == Kind::String)
     property.Text = TextUpToZero(buffer.data(), buffer.size());
   else
     property.List = SplitList(buffer.data(), buffer.size());
@@ -126,8 +92,8 @@ std::string GuidText(const GUID& guid) {
 std::vector<HidProperty> ReadRegistryProperties(const SetupApiFunctions& api, HDEVINFO set,
                                                 SP_DEVINFO_DATA& device) {
   std::vector<HidProperty> properties;
-  properties.reserve(std::size(kProperties));
-  for (const PropertySpec& spec : kProperties)
+  properties.reserve(std::size(kDeviceProperties));
+  for (const DevicePropertySpec& spec : kDeviceProperties)
     properties.push_back(ReadProperty(api, set, device, spec));
   return properties;
 }

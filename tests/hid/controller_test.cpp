@@ -395,7 +395,8 @@ TEST(HidDeviceTest, DestroyingAClaimedPresentDeviceLeavesAFreshOneInItsPlace) {
   d->SetWaitSlice(60);
   ASSERT_TRUE(d->HasReadThread());
 
-  delete d;
+  h.controller->Destroy(d);
+  EXPECT_EQ(d, nullptr);
   ASSERT_EQ(h.controller->Count(), 2);
   THidDevice* fresh = h.Device(1);
   EXPECT_EQ(fresh->PnPInfo().Instance, h.backend.InstanceOf(id));

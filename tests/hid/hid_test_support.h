@@ -80,7 +80,7 @@ class ControllerHarness {
   }
 
   THidDevice* Device(int index) const {
-    return controller->Devices().at(static_cast<std::size_t>(index));
+    return index >= 0 && index < controller->Count() ? controller->Device(index) : nullptr;
   }
 
   VirtualLoop loop;

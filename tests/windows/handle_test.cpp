@@ -274,8 +274,8 @@ TEST_F(WinReadThreadTest, ReleaseWakesAReadThreadInALongWait) {
   EXPECT_LT(Clock::now() - start, kWokenWithin);
   EXPECT_EQ(device_, nullptr);
   ASSERT_EQ(controller_.Count(), 1);
-  EXPECT_FALSE(controller_.Devices()[0]->HasReadThread());
-  EXPECT_FALSE(controller_.Devices()[0]->Claimed());
+  EXPECT_FALSE(controller_.Device(0)->HasReadThread());
+  EXPECT_FALSE(controller_.Device(0)->Claimed());
 }
 
 TEST_F(WinReadThreadTest, AGoneDeviceIsReportedWithTheSystemsErrorCode) {

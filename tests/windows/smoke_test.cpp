@@ -7,6 +7,7 @@
 
 #include "hid/hid_controller.h"
 #include "hid/hid_device.h"
+#include "hid/thread_name.h"
 #include "hid/windows/thread_name.h"
 #include "hid/windows/win_hid_backend.h"
 #include "tests/windows/win_test_support.h"
@@ -153,7 +154,7 @@ TEST(WinThreadNameTest, NamesTheThreadAndNeverRaisesWithoutADebugger) {
   std::wstring seen;
   bool announced = true;
   std::thread reader([&] {
-    win::NameThreadForDebuggers("THidDeviceReadThread", -1);
+    NameThreadForDebuggers("THidDeviceReadThread", -1);
     PWSTR description = nullptr;
     if (get_description && SUCCEEDED(get_description(GetCurrentThread(), &description))) {
       seen = description;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/file_stream.h"
+#include "base/hex.h"
 #include "app/form.h"
 #include "base/text.h"
 #include "package/package_builder.h"
@@ -63,7 +64,7 @@ std::string Printable(std::string_view text) {
     if (byte >= 0x20 && byte < 0x7F)
       out += c;
     else
-      out += Format("\\x%02X", byte);
+      AppendHexByte(out += "\\x", byte);
   }
   return out;
 }
