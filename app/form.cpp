@@ -78,6 +78,9 @@ TForm1::TForm1(FormServices services)
         Guarded([&] { HidCtrl1DeviceData(dev, id, data, size); });
         QueueResponseTick();
       });
+  HidCtrl1->SetOnDeviceDataError([this](THidDevice* dev, std::uint32_t code) {
+    Guarded([&] { HidCtrl1DeviceDataError(dev, code); });
+  });
   HidCtrl1->ErrorHandler = [this](const std::string& text) { ShowError(text); };
   HidCtrl1->Loading = false;
   Timer1.SetOnTimer([this] { Timer1Timer(); });

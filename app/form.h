@@ -131,6 +131,7 @@ class TForm1 {
   void HidCtrl1DeviceChange(void* sender);
   void HidCtrl1DeviceData(THidDevice* dev, std::uint8_t report_id, const std::uint8_t* data,
                           std::uint16_t size);
+  void HidCtrl1DeviceDataError(THidDevice* dev, std::uint32_t code);
 
   THidDevice* CurrentDevice = nullptr;
   bool DeviceReady = false;

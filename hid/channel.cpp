@@ -146,6 +146,14 @@ void TForm1::HidCtrl1DeviceChange(void* /*sender*/) {
   }
 }
 
+void TForm1::HidCtrl1DeviceDataError(THidDevice* dev, std::uint32_t code) {
+  // A read that cannot be started is tried again every wait slice until the
+  // device is released (an unplugged device fails so until its removal is
+  // handled): only a read thread that stopped for good is worth a line.
+  if (code != kReadThreadFailed) return;
+  LogNote("Error : Reading from Merovox stopped (" + dev->ReadFailure() + ").");
+}
+
 FramedResponse FrameResponse(std::string_view report) {
   std::size_t length = report.size();
   std::size_t drop = 0;

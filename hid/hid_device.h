@@ -102,6 +102,10 @@ class THidDevice {
   void SetDataHandler(THidDataEvent handler);
   THidDataErrorEvent DataErrorHandler;
   THidPlugEvent UnplugHandler;
+  // Why the read thread stopped, when it reported kReadThreadFailed. Written
+  // by the read thread before it reports, read in the handler.
+  const std::string& ReadFailure() const { return read_failure_; }
+  void SetReadFailure(std::string text) { read_failure_ = std::move(text); }
 
   void StartReading();
   void StopReading();
@@ -140,6 +144,7 @@ class THidDevice {
   std::atomic<unsigned> wait_slice_{100};
   THidDataEvent data_handler_;
   std::unique_ptr<THidDeviceReadThread> read_thread_;
+  std::string read_failure_;
 };
 
 }  // namespace mvx

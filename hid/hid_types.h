@@ -18,6 +18,11 @@ using TNotifyEvent = TEvent<void*>;
 using THidEnumerateEvent = TEvent<THidDevice*, int>;
 
 // Raised when a device cannot be opened or identified.
+// What a read thread reports through the data-error handler when it stops on a
+// failure of its own instead of an OS error (bit 29 marks a code that is no
+// system error).
+inline constexpr std::uint32_t kReadThreadFailed = 0x20000001;
+
 class EControllerError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

@@ -24,6 +24,7 @@ void TCustomThread::NameThreadForDebugging(const std::string& name, long thread_
 
 void TCustomThread::Start() {
   thread_ = std::thread([this] {
+    // Execute handles its own failures; nothing may leave a thread.
     try {
       Execute();
     } catch (...) {
@@ -83,12 +84,32 @@ void THidDeviceReadThread::WaitUntilListening() {
 
 void THidDeviceReadThread::Execute() {
   NameThreadForDebugging(DisplayName());
+  // Whether a read is outstanding: if so when the thread leaves, also by an
+  // exception, it is cancelled.
+  bool read_pending = false;
+  std::string failure;
+  try {
+    ReadReports(read_pending);
+  } catch (const std::exception& e) {
+    failure = e.what();
+  } catch (...) {
+    failure = "unknown error";
+  }
+  if (read_pending) device_->CancelPending();
+  // A thread that dies says so once: the device would otherwise stay claimed
+  // and never deliver again, without a word.
+  if (!failure.empty() && !Terminated()) {
+    device_->SetReadFailure(failure);
+    device_->Synchronizer().Synchronize([this] {
+      if (device_->DataErrorHandler) device_->DataErrorHandler(device_, kReadThreadFailed);
+    });
+  }
+}
+
+void THidDeviceReadThread::ReadReports(bool& read_pending) {
   TSynchronizer& sync = device_->Synchronizer();
-  // Whether the last read came back (WAIT_IO_COMPLETION): if not when the loop
-  // ends, a read is still outstanding and is cancelled.
-  bool read_completed = true;
   while (!Terminated()) {
-    read_completed = true;
+    read_pending = false;
     std::fill(report_.begin(), report_.end(), 0);
     const bool started = device_->BeginRead(report_.data(), report_.size());
     SetListening();
@@ -100,10 +121,10 @@ void THidDeviceReadThread::Execute() {
       SleepUnlessTerminated(device_->WaitSlice());
       continue;
     }
-    read_completed = false;
+    read_pending = true;
     while (!Terminated()) {
       if (device_->WaitRead(device_->WaitSlice())) {
-        read_completed = true;
+        read_pending = false;
         break;
       }
     }
@@ -117,7 +138,6 @@ void THidDeviceReadThread::Execute() {
       });
     }
   }
-  if (!read_completed) device_->CancelPending();
 }
 
 }  // namespace mvx

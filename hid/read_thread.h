@@ -72,6 +72,8 @@ class THidDeviceReadThread : public TCustomThread {
   void Execute() override;
 
  private:
+  // The read loop; read_pending tells whether a read is outstanding.
+  void ReadReports(bool& read_pending);
   THidDevice* device_;
   std::vector<std::uint8_t> report_;
   void SetListening();

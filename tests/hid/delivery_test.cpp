@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <stdexcept>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -317,6 +319,83 @@ TEST(HidDeliveryTest, RestartingTheThreadUnderLoadKeepsOrderWithoutRepeats) {
                                  [](auto a, auto b) { return b <= a; }) == numbers.end());
   EXPECT_GE(numbers.size() + static_cast<std::size_t>(stops), kReports);
   h.controller->Release(d);
+}
+
+
+// A backend whose read handles break: the first wait on a read throws, as a
+// driver or a backend fault would, while the read is still outstanding.
+class BreakingReads : public IHidBackend {
+ public:
+  explicit BreakingReads(IHidBackend& real) : real_(real) {}
+  std::atomic<int> cancels{0};
+
+  bool Available() override { return real_.Available(); }
+  std::vector<HidInterfaceInfo> Enumerate() override { return real_.Enumerate(); }
+  std::unique_ptr<IHidHandle> Open(const std::string& path, HidOpenMode mode) override {
+    auto handle = real_.Open(path, mode);
+    if (!handle || mode != HidOpenMode::ReadAsync) return handle;
+    return std::make_unique<Handle>(std::move(handle), cancels);
+  }
+  std::unique_ptr<IWatch> WatchChanges(IEventLoop& loop, std::function<void()> on_change) override {
+    return real_.WatchChanges(loop, std::move(on_change));
+  }
+  std::uint32_t LastError() override { return real_.LastError(); }
+  std::string ErrorMessage(std::uint32_t code) override { return real_.ErrorMessage(code); }
+
+ private:
+  struct Handle : IHidHandle {
+    Handle(std::unique_ptr<IHidHandle> inner, std::atomic<int>& cancels)
+        : inner_(std::move(inner)), cancels_(cancels) {}
+    bool GetAttributes(HidAttributes& a) override { return inner_->GetAttributes(a); }
+    bool GetCaps(HidCaps& caps) override { return inner_->GetCaps(caps); }
+    bool GetProductString(std::u16string& t, std::size_t n) override {
+      return inner_->GetProductString(t, n);
+    }
+    bool Write(const std::uint8_t* d, std::size_t n, std::size_t& w) override {
+      return inner_->Write(d, n, w);
+    }
+    bool BeginRead(std::uint8_t* b, std::size_t n) override { return inner_->BeginRead(b, n); }
+    bool WaitRead(unsigned) override { throw std::runtime_error("the read handle broke"); }
+    std::size_t FinishRead() override { return inner_->FinishRead(); }
+    bool CancelRead() override {
+      ++cancels_;
+      return inner_->CancelRead();
+    }
+    void Interrupt() override { inner_->Interrupt(); }
+    std::unique_ptr<IHidHandle> inner_;
+    std::atomic<int>& cancels_;
+  };
+  IHidBackend& real_;
+};
+
+TEST(HidDeliveryTest, AReadThreadThatDiesCancelsItsReadAndSaysSoOnce) {
+  VirtualLoop loop;
+  SimBackend sim(loop);
+  BreakingReads backend(sim);
+  sim.Plug(SimDeviceConfig{}, nullptr);
+  THidDeviceController controller(loop, backend);
+  std::vector<std::uint32_t> errors;
+  controller.SetOnDeviceDataError([&](THidDevice*, std::uint32_t code) { errors.push_back(code); });
+  controller.SetOnDeviceData([](THidDevice*, std::uint8_t, const std::uint8_t*, std::uint16_t) {});
+  loop.RunPending();
+  THidDevice* d = nullptr;
+  ASSERT_TRUE(controller.ClaimByIds(0x5E3A, 0x0051, d));
+  d->SetWaitSlice(10);
+
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (errors.empty() && std::chrono::steady_clock::now() < end) {
+    loop.RunPending();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  for (int i = 0; i < 50; ++i) {  // a thread that went on would fail again
+    loop.RunPending();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_THAT(errors, ElementsAre(kReadThreadFailed));
+  EXPECT_EQ(d->ReadFailure(), "the read handle broke");
+  EXPECT_EQ(backend.cancels.load(), 1);
+  controller.Release(d);
+  EXPECT_EQ(controller.Count(), 1);
 }
 
 }  // namespace
