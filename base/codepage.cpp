@@ -26,7 +26,11 @@ class Converter {
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
 
-  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  // iconv_open reports failure as (iconv_t)-1.
+  bool ok() const {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
+    return cd_ != reinterpret_cast<iconv_t>(-1);
+  }
 
   // Converts as much of in as it can, appending to out. Returns 0 when all of
   // in was converted, else the errno that stopped it; in is left at the byte

@@ -38,7 +38,8 @@ AtomicFileWriter::~AtomicFileWriter() {
 }
 
 void AtomicFileWriter::Fail(int error_number) {
-  if (!error_) error_ = std::error_code(error_number != 0 ? error_number : EIO, std::generic_category());
+  if (!error_)
+    error_ = std::error_code(error_number != 0 ? error_number : EIO, std::generic_category());
 }
 
 bool AtomicFileWriter::Write(const void* data, std::size_t length) {

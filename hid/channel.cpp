@@ -3,10 +3,10 @@
 // into responses.
 #include <cstring>
 
+#include "app/form.h"
 #include "base/byte_order.h"
 #include "base/codepage.h"
 #include "base/hex.h"
-#include "app/form.h"
 #include "base/text.h"
 #include "hid/accepted_devices.h"
 #include "hid/hid_controller.h"

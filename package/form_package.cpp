@@ -4,9 +4,9 @@
 #include <optional>
 #include <system_error>
 
+#include "app/form.h"
 #include "base/codepage.h"
 #include "base/file_system.h"
-#include "app/form.h"
 #include "package/md5.h"
 #include "package/package_check.h"
 

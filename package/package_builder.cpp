@@ -55,7 +55,7 @@ std::array<std::uint8_t, kPackageHeaderSize> BuildPackageHeader(const PackageOpt
   PutText(header, kVersionOffset, options.Version);
   PutText(header, kSpecialCodeOffset, options.SpecialModelCode);
   StoreLE32(header.data() + kSizeOffset,
-                    static_cast<std::uint32_t>(image_size + kPackageHeaderSize));
+            static_cast<std::uint32_t>(image_size + kPackageHeaderSize));
   StoreLE32(header.data() + kCheckValueOffset, image_xor);
   return header;
 }

@@ -16,7 +16,7 @@ namespace mvx {
 namespace {
 
 // Large enough that the per-call costs vanish, small enough to stay in cache.
-constexpr std::size_t kBlockSize = 256 * 1024;
+constexpr std::size_t kBlockSize = std::size_t{256} * 1024;
 
 [[noreturn]] void ThrowOpen(const std::string& file, int error_number) {
   throw EPackageFileError(EPackageFileError::Kind::Open, FullPath(file),
@@ -64,7 +64,8 @@ namespace {
 // in place only when whole.
 class PendingImage {
  public:
-  explicit PendingImage(const std::string& final_name) : final_name_(final_name), file_(final_name) {
+  explicit PendingImage(const std::string& final_name)
+      : final_name_(final_name), file_(final_name) {
     Check();
   }
   void Write(const std::uint8_t* data, std::size_t length) {

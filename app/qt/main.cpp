@@ -7,9 +7,9 @@
 #include <memory>
 
 #include "app/form.h"
-#include "base/ini_profile.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
+#include "base/ini_profile.h"
 #include "hid/platform_backend.h"
 
 int main(int argc, char** argv) {

@@ -17,9 +17,9 @@
 #include <climits>
 #include <exception>
 
-#include "base/calendar.h"
 #include "app/form.h"
 #include "app/qt/main_window.h"
+#include "base/calendar.h"
 
 namespace mvx {
 namespace {

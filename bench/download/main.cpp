@@ -24,9 +24,9 @@
 #include <vector>
 
 #include "app/form.h"
-#include "base/ini_profile.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
+#include "base/ini_profile.h"
 #include "bench/download/answer_scheduler.h"
 #include "emulator/merovox_device.h"
 #include "emulator/sim_merovox.h"

@@ -33,8 +33,7 @@ bool Fail(std::uint32_t code) {
 // The registry properties an enumeration on Windows would find for a
 // vendor-defined HID interface; the codes are the SPDRP_* values.
 std::vector<HidProperty> SimProperties(const SimDeviceConfig& config) {
-  const std::string ids =
-      "VID_" + HexWord(config.VendorID) + "&PID_" + HexWord(config.ProductID);
+  const std::string ids = "VID_" + HexWord(config.VendorID) + "&PID_" + HexWord(config.ProductID);
   auto text = [](DeviceProperty code, std::string value) {
     HidProperty p;
     p.Code = Code(code);
@@ -315,8 +314,7 @@ int SimBackend::Plug(const SimDeviceConfig& config, ISimDeviceModel* model) {
     device->config = config;
     device->model = model;
     device->instance = 100 + static_cast<std::uint32_t>(id);
-    const std::string ids =
-        "VID_" + HexWord(config.VendorID) + "&PID_" + HexWord(config.ProductID);
+    const std::string ids = "VID_" + HexWord(config.VendorID) + "&PID_" + HexWord(config.ProductID);
     device->identity = "SIM\\" + ids + "\\" + std::to_string(id);
     device->path = "\\\\?\\sim#vid_" + HexWord(config.VendorID, HexCase::Lower) + "&pid_" +
                    HexWord(config.ProductID, HexCase::Lower) + "#" + std::to_string(id) +

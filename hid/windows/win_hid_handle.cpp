@@ -45,8 +45,8 @@ VOID CALLBACK WakeUp(ULONG_PTR) {}
 
 using CancelIoFunction = BOOL(WINAPI*)(HANDLE);
 
-// CancelIo is looked up at run time, as the original system did; without it a
-// pending read is left to end with its handle.
+// CancelIo is looked up at run time, so that a kernel32 without it still runs
+// the tool; then a pending read is left to end with its handle.
 CancelIoFunction CancelIoFromKernel32() {
   static const CancelIoFunction function = [] {
     HMODULE kernel32 = GetModuleHandleA("kernel32.dll");

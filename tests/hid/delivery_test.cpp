@@ -6,11 +6,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <stdexcept>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "hid/hid_controller.h"
@@ -320,7 +320,6 @@ TEST(HidDeliveryTest, RestartingTheThreadUnderLoadKeepsOrderWithoutRepeats) {
   EXPECT_GE(numbers.size() + static_cast<std::size_t>(stops), kReports);
   h.controller->Release(d);
 }
-
 
 // A backend whose read handles break: the first wait on a read throws, as a
 // driver or a backend fault would, while the read is still outstanding.

@@ -296,7 +296,7 @@ TEST(OpenFileTest, CancelledDialogChangesNothing) {
   const std::string label = bench.Form.Label1.Caption();
   std::filesystem::current_path("/");
   const std::filesystem::path root = std::filesystem::current_path();  // a drive on Windows
-  bench.Operator.Answers.push_back("");  // cancel
+  bench.Operator.Answers.push_back("");                                // cancel
   bench.Form.Guarded([&] { bench.Form.OpenFileClick(); });
   EXPECT_EQ(Fields(bench.Form), before);
   EXPECT_EQ(bench.Form.Label1.Caption(), label);

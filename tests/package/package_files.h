@@ -50,7 +50,9 @@ class ScratchFolder {
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
 
-  const std::filesystem::path& Path() const { return path_; }
+  const std::filesystem::path& Path() const {
+    return path_;
+  }
   // A sub-folder, created.
   std::filesystem::path Sub(const std::string& name) const {
     std::filesystem::create_directories(path_ / name);

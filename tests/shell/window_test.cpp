@@ -19,9 +19,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "base/ini_profile.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
+#include "base/ini_profile.h"
 #include "scripted/null_backend.h"
 #include "tests/base/temp_dir.h"
 #include "tests/shell/modal.h"

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "app/form.h"
-#include "base/ini_profile.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
+#include "base/ini_profile.h"
 #include "emulator/loop_scheduler.h"
 #include "emulator/merovox_device.h"
 #include "emulator/sim_merovox.h"

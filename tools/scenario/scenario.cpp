@@ -20,7 +20,7 @@ namespace {
 
 // Every key of an object must be one of the known ones: a misspelt key is
 // an error, not a silently ignored setting.
-void OnlyKeys(const json& object, const std::string& where, std::set<std::string> known) {
+void OnlyKeys(const json& object, const std::string& where, const std::set<std::string>& known) {
   if (!object.is_object()) Fail(where, "must be an object");
   for (const auto& [key, value] : object.items())
     if (!known.count(key)) Fail(where, "unknown key \"" + key + "\"");
@@ -205,8 +205,8 @@ DeviceSpec ParseDevice(const json& v, const std::string& where, std::vector<Even
     id.SerialAfterInstall = Serial(v["serial_after_install"], where + ".serial_after_install");
   if (v.contains("files")) {
     if (!v["files"].is_object()) Fail(where + ".files", "must be an object");
-    for (const auto& [name, file] : v["files"].items())
-      c.Files[name] = File(file, where + ".files." + name);
+    const std::string files_at = where + ".files.";
+    for (const auto& [name, file] : v["files"].items()) c.Files[name] = File(file, files_at + name);
   }
   if (v.contains("timing")) {
     const json& t = v["timing"];

@@ -13,9 +13,9 @@
 #include <string_view>
 #include <vector>
 
+#include "app/form.h"
 #include "base/file_stream.h"
 #include "base/hex.h"
-#include "app/form.h"
 #include "base/text.h"
 #include "package/package_builder.h"
 #include "package/package_check.h"
