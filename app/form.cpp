@@ -10,6 +10,7 @@
 #include "base/text.h"
 #include "hid/hid_controller.h"
 #include "hid/hid_device.h"
+#include "sequencer/state_table.h"
 
 namespace mvx {
 namespace {
@@ -112,7 +113,7 @@ void TForm1::ShowError(const std::string& text) {
 }
 
 void TForm1::FormCreate() {
-  SequencerState = 0;
+  SequencerState = state::Initial;
   PackagePath.clear();
   InfoUploadBuffer.clear();
   const std::string value =
@@ -200,8 +201,8 @@ void TForm1::LogNote(const std::string& text) {
 
 void TForm1::UpdateMenus(bool allow_open) {
   OpenFile.SetEnabled(allow_open);
-  File1.SetEnabled(SequencerState == 1);
-  Info1.SetEnabled(SequencerState == 1);
+  File1.SetEnabled(SequencerState == state::Idle);
+  Info1.SetEnabled(SequencerState == state::Idle);
 }
 
 }  // namespace mvx

@@ -33,6 +33,9 @@ struct FormServices {
 };
 
 inline constexpr const char* kAppTitle = "MVXTVUP";
+// The directions of a log line.
+inline constexpr int kLogReceived = 0;
+inline constexpr int kLogSent = 1;
 #ifdef _WIN32
 inline constexpr const char* kSettingsFile = ".\\mvxtvup_setting.ini";
 #else
@@ -97,8 +100,10 @@ class TForm1 {
   void CheckBoxSarSdfVersionupClick();
   void LabelSerialNumberClick();
   void LabelCurrentVersionClick();
-  // direction 0: received "<<", 1: sent ">>", anything else: a note.
+  // direction kLogReceived "<<", kLogSent ">>", anything else: a note.
   void WriteLog(const std::string& text, int direction);
+  void LogReceived(const std::string& text) { WriteLog(text, kLogReceived); }
+  void LogSent(const std::string& text) { WriteLog(text, kLogSent); }
   void LogNote(const std::string& text);
   void UpdateMenus(bool allow_open);
 
@@ -132,6 +137,12 @@ class TForm1 {
   void HidCtrl1DeviceData(THidDevice* dev, std::uint8_t report_id, const std::uint8_t* data,
                           std::uint16_t size);
   void HidCtrl1DeviceDataError(THidDevice* dev, std::uint32_t code);
+
+  // The response, taken once: false until one has arrived, and each response
+  // is consumed by exactly one step. The copy outlives a box the step opens,
+  // while which the next report may replace ResponseText.
+  bool TakeResponse();
+  bool TakeResponse(std::string& copy);
 
   THidDevice* CurrentDevice = nullptr;
   bool DeviceReady = false;
@@ -205,11 +216,15 @@ class TForm1 {
   void SendUpdateCommand();
 
   // ---- Device information file and serial number ---------------------------
-  void NewVersionReply();  // 21
-  void SerialInfoReply();  // 32
-  void UploadTransfer();   // 33
-  void SetSerialReply();   // 34
-  void ClearReply();       // 35
+  void NewVersionReply();     // 21
+  void SerialInfoReply();     // 32
+  void UploadTransfer();      // 33: one handler per upload packet
+  void UploadStarted();       // "UPLS"
+  void UploadDataReceived();  // "UPLD"
+  void UploadEnded();         // "UPLE"
+  void UploadInformation();   // "UPLI"
+  void SetSerialReply();      // 34
+  void ClearReply();          // 35
 
   std::string NewVersionText;
   bool UploadActive = false;
@@ -219,7 +234,6 @@ class TForm1 {
   std::string SetSerialCommand;
   void RequestInfoUpload();
   void SendUploadReply(std::int32_t code, std::int32_t status);
-  void UploadInformation();
 
   // ---- Device file-system format -------------------------------------------
   void FormatBegin();       // 44

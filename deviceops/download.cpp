@@ -2,27 +2,17 @@
 #include <array>
 #include <limits>
 
-#include "base/codepage.h"
 #include "app/form.h"
+#include "base/codepage.h"
 #include "base/text.h"
 #include "deviceops/file_exchange.h"
 #include "protocol/layouts.h"
-#include "protocol/packet.h"
+#include "sequencer/state_table.h"
 
 namespace mvx {
 namespace {
 
 constexpr auto kDownloadBlock = static_cast<std::int64_t>(protocol::kBlockSize);
-
-// Update type 1 talks to the device with the A family of download packets,
-// every other type with the F family.
-std::string FamilyKeyword(int update_type, const char* rest) {
-  return std::string(update_type == 1 ? "A" : "F") + rest;
-}
-
-bool IsAcknowledgement(std::string_view keyword) {
-  return keyword == "ACPR" || keyword == "FCPR";
-}
 
 }  // namespace
 
@@ -34,44 +24,41 @@ bool TForm1::DeviceFileName(std::string& name) {
 }
 
 std::int32_t TForm1::ReplyCode() const {
-  return static_cast<std::int32_t>(protocol::PacketReader(ResponseText).U32LE(4));
+  return static_cast<std::int32_t>(protocol::ReplyWords::Read(ResponseText).Code);
 }
 
 std::int32_t TForm1::ReplyStatus() const {
-  return static_cast<std::int32_t>(protocol::PacketReader(ResponseText).U32LE(8));
+  return static_cast<std::int32_t>(protocol::ReplyWords::Read(ResponseText).Status);
 }
 
 void TForm1::FileInfoReply() {
-  if (!ResponseReceived) return;
-  ResponseReceived = false;
-  if (!StartsWith(ResponseText, "FINS")) return;
+  if (!TakeResponse()) return;
+  if (!StartsWith(ResponseText, protocol::FileInfoPacket::kKeyword)) return;
 
   protocol::FileInfoPacket info = protocol::FileInfoPacket::Read(ResponseText);
   // The name field is padded: the log shows the name alone.
   info.FileName = Cp932ToUtf8(Trim(info.FileName));
-  for (const std::string& line : deviceops::FileInfoLogLines(info)) WriteLog(line, 0);
+  for (const std::string& line : deviceops::FileInfoLogLines(info)) LogReceived(line);
 
   if (info.Status == 1) {
     std::string name;
     if (!DeviceFileName(name)) return;
     SendCommand("DELS " + name);
-    SequencerState = 7;
+    SequencerState = state::DeleteReply;
   } else {
-    SequencerState = 8;
+    SequencerState = state::DownloadBegin;
   }
 }
 
 void TForm1::DeleteReply() {
-  if (!ResponseReceived) return;
-  ResponseReceived = false;
-  const protocol::PacketReader packet(ResponseText);
-  if (packet.Keyword() != "DELE") return;
-  if (packet.U8(63) == 0) {
-    WriteLog("Delete file : OK", 0);
-    SequencerState = 8;
+  if (!TakeResponse()) return;
+  if (!StartsWith(ResponseText, protocol::DeleteAnswerPacket::kKeyword)) return;
+  if (protocol::DeleteAnswerPacket::Read(ResponseText).Result == 0) {
+    LogReceived("Delete file : OK");
+    SequencerState = state::DownloadBegin;
   } else {
-    WriteLog("Error : Failed to delete file.", 0);
-    SequencerState = 99;
+    LogReceived("Error : Failed to delete file.");
+    SequencerState = state::Closing;
   }
 }
 
@@ -81,7 +68,6 @@ void TForm1::AbortDownload() {
 }
 
 void TForm1::DownloadBegin() {
-  const std::string keyword = FamilyKeyword(UpdateType, "CPS");
   std::string name;
   if (!DeviceFileName(name)) return;
   const std::int64_t size = FirmwareImage ? FirmwareImage->Size() : -1;
@@ -102,24 +88,21 @@ void TForm1::DownloadBegin() {
   LogNote("packet count:" + std::to_string(DownloadPacketCount));
   LogNote(Format("source packet size hex:%08X", static_cast<unsigned>(DownloadPacketCount)));
 
-  SendCommand(protocol::PacketWriter()
-                  .Keyword(keyword)
-                  .U32LE(static_cast<std::uint32_t>(size))
-                  .U32LE(static_cast<std::uint32_t>(DownloadPacketCount))
-                  .Bytes(name)
-                  .Take());
-  SequencerState = 9;
+  SendCommand(protocol::DownloadStartPacket{protocol::DownloadFamily(UpdateType),
+                                            static_cast<std::uint32_t>(size),
+                                            static_cast<std::uint32_t>(DownloadPacketCount), name}
+                  .Write());
+  SequencerState = state::DownloadTransfer;
 }
 
 void TForm1::DownloadTransfer() {
-  if (!ResponseReceived) return;
-  ResponseReceived = false;
-  if (!IsAcknowledgement(protocol::PacketReader(ResponseText).Keyword())) return;
+  if (!TakeResponse()) return;
+  if (!protocol::DownloadAckPacket::Matches(ResponseText)) return;
 
-  const auto code = static_cast<std::uint32_t>(ReplyCode());
-  const std::int32_t status = ReplyStatus();
-  if (status != 0) {
-    LogNote("ACPRステータス違い:" + std::to_string(status));
+  const protocol::DownloadAckPacket ack = protocol::DownloadAckPacket::Read(ResponseText);
+  const std::uint32_t code = ack.Code;
+  if (ack.Status != 0) {
+    LogNote("ACPRステータス違い:" + std::to_string(static_cast<std::int32_t>(ack.Status)));
     AbortDownload();
     return;
   }
@@ -139,8 +122,8 @@ void TForm1::DownloadTransfer() {
       break;
     case protocol::kAckEnd:
     case protocol::kAckEndAlt:
-      WriteLog("Download : Done", 1);
-      SequencerState = 10;
+      LogSent("Download : Done");
+      SequencerState = state::VerifyBegin;
       break;
     default:
       break;  // not an acknowledgement the download knows: wait for the next
@@ -160,11 +143,10 @@ void TForm1::SendDownloadData() {
     return;
   }
   ProgressBar1.SetPosition(offset + kDownloadBlock);
-  SendCommand(protocol::PacketWriter()
-                  .Keyword(FamilyKeyword(UpdateType, "CPD"))
-                  .U32LE(static_cast<std::uint32_t>(DownloadPacketIndex))
-                  .Bytes(std::string_view(block.data(), block.size()))
-                  .Take());
+  SendCommand(protocol::DownloadDataPacket{protocol::DownloadFamily(UpdateType),
+                                           static_cast<std::uint32_t>(DownloadPacketIndex),
+                                           std::string(block.data(), block.size())}
+                  .Write());
 }
 
 void TForm1::SendDownloadEnd() {
@@ -177,11 +159,10 @@ void TForm1::SendDownloadEnd() {
     return;
   }
   ProgressBar1.SetPosition(offset + got);
-  SendCommand(protocol::PacketWriter()
-                  .Keyword(FamilyKeyword(UpdateType, "CPE"))
-                  .U16LE(static_cast<std::uint16_t>(got))
-                  .Bytes(std::string_view(block.data(), static_cast<std::size_t>(got)))
-                  .Take());
+  protocol::DownloadEndPacket end;
+  end.Family = protocol::DownloadFamily(UpdateType);
+  end.Data.assign(block.data(), static_cast<std::size_t>(got));
+  SendCommand(end.Write());
 }
 
 std::int64_t TForm1::ReadImageBlock(std::int64_t offset, char* buffer, std::size_t length) {

@@ -2,6 +2,7 @@
 #include "app/form.h"
 #include "base/text.h"
 #include "deviceops/file_exchange.h"
+#include "sequencer/state_table.h"
 
 namespace mvx {
 namespace {
@@ -18,14 +19,14 @@ void TForm1::FormatBegin() {
   // Only firmware from sub-code "016" on can format; the comparison is by
   // characters, as the device's version texts are compared.
   if (!CheckBoxFileFormat.Checked() || NewVersionSubCode < std::string("016") || !FormatAllowed) {
-    SequencerState = 48;
+    SequencerState = state::PostDetailBegin;
     return;
   }
   if (FormatAttempts >= kAttemptsBeforeAsking) {
     const MsgAnswer answer = Services.Operator.MessageBox(
         "format error!.\r\nAre you retry?", "ERROR!", MsgButtons::OkCancel, MsgIcon::Error);
     if (answer != MsgAnswer::Ok) {
-      SequencerState = 48;
+      SequencerState = state::PostDetailBegin;
       return;
     }
     FormatAttempts = 0;
@@ -35,43 +36,41 @@ void TForm1::FormatBegin() {
   SendCommand("fmts");
   LabelFormatStatus.SetCaption("Format ...");
   ++FormatAttempts;
-  SequencerState = 42;
+  SequencerState = state::FormatStartReply;
 }
 
 void TForm1::FormatStartReply() {
-  if (!ResponseReceived) return;
-  ResponseReceived = false;
-  SequencerState = StartsWith(ResponseText, "filecmd_job 8") ? 43 : 44;
+  if (!TakeResponse()) return;
+  SequencerState =
+      StartsWith(ResponseText, "filecmd_job 8") ? state::FormatReadyReply : state::FormatBegin;
 }
 
 void TForm1::FormatReadyReply() {
-  if (!ResponseReceived) return;
-  ResponseReceived = false;
+  if (!TakeResponse()) return;
   if (!StartsWith(ResponseText, "OK")) {
-    SequencerState = 44;
+    SequencerState = state::FormatBegin;
     return;
   }
   Services.Clock.Sleep(1000);
   SendCommand("fres");
-  SequencerState = 46;
+  SequencerState = state::FormatResetReply;
 }
 
 void TForm1::FormatResetReply() {
-  if (!ResponseReceived) return;
-  ResponseReceived = false;
-  SequencerState = StartsWith(ResponseText, "filecmd_job 16") ? 47 : 44;
+  if (!TakeResponse()) return;
+  SequencerState =
+      StartsWith(ResponseText, "filecmd_job 16") ? state::FormatSizeReply : state::FormatBegin;
 }
 
 void TForm1::FormatSizeReply() {
-  if (!ResponseReceived) return;
-  ResponseReceived = false;
+  if (!TakeResponse()) return;
   if (!StartsWith(ResponseText, "OK") ||
       deviceops::FormatByteCount(ResponseText) < kFormattedMinimumBytes) {
-    SequencerState = 44;
+    SequencerState = state::FormatBegin;
     return;
   }
   LabelFormatStatus.SetCaption("Format completed.");
-  SequencerState = 48;
+  SequencerState = state::PostDetailBegin;
 }
 
 }  // namespace mvx

@@ -3,13 +3,17 @@
 #include "base/text.h"
 #include "deviceops/file_exchange.h"
 #include "protocol/layouts.h"
-#include "protocol/packet.h"
+#include "sequencer/state_table.h"
 
 namespace mvx {
 namespace {
 
 std::string GcmdLine(std::uint32_t command, std::uint32_t argument, const std::string& name = {}) {
-  return protocol::PacketWriter().Keyword("GCMD").U32LE(command).U32LE(argument).Bytes(name).Take();
+  return protocol::GcmdCommandPacket{command, argument, name}.Write();
+}
+
+bool IsGcmdAnswer(std::string_view response) {
+  return StartsWith(response, protocol::GcmdAnswerPacket::kKeyword);
 }
 
 }  // namespace
@@ -20,80 +24,79 @@ void TForm1::VerifyBegin() {
     std::string name;
     if (!DeviceFileName(name)) return;
     SendCommand(GcmdLine(protocol::kGcmdVerify, 0, name));
-    SequencerState = 12;
+    SequencerState = state::VerifyReply;
   } else {
     const std::int64_t size = FirmwareImage ? FirmwareImage->Size() : 0;
     SendCommand(GcmdLine(protocol::kGcmdDataCheck, static_cast<std::uint32_t>(size)));
-    SequencerState = 20;
+    SequencerState = state::DigestReply;
   }
 }
 
 void TForm1::VerifyReply() {
-  if (!ResponseReceived) return;
-  ResponseReceived = false;
-  if (protocol::PacketReader(ResponseText).Keyword() != "GCMD") return;
-  if (static_cast<std::uint32_t>(ReplyCode()) != protocol::kGcmdResultVerify) {
-    WriteLog("Error : Invalid command.", 0);
+  if (!TakeResponse()) return;
+  if (!IsGcmdAnswer(ResponseText)) return;
+  const auto answer = protocol::GcmdAnswerPacket::Read(ResponseText);
+  if (answer.Result != protocol::kGcmdResultVerify) {
+    LogReceived("Error : Invalid command.");
     StopSequencer();
-  } else if (ReplyStatus() != 0) {
-    WriteLog("Error : Failed to verify.", 0);
+  } else if (answer.Status != 0) {
+    LogReceived("Error : Failed to verify.");
     StopSequencer();
   } else {
     // The device follows with its backup answer without being asked.
-    WriteLog("Verify : OK", 0);
-    SequencerState = 13;
+    LogReceived("Verify : OK");
+    SequencerState = state::BackupReply;
   }
 }
 
 void TForm1::BackupReply() {
-  if (!ResponseReceived) return;
-  ResponseReceived = false;
-  if (protocol::PacketReader(ResponseText).Keyword() != "GCMD") return;
-  if (static_cast<std::uint32_t>(ReplyCode()) != protocol::kGcmdResultBackup) {
-    WriteLog("Error : Invalid command.", 0);
+  if (!TakeResponse()) return;
+  if (!IsGcmdAnswer(ResponseText)) return;
+  const auto answer = protocol::GcmdAnswerPacket::Read(ResponseText);
+  if (answer.Result != protocol::kGcmdResultBackup) {
+    LogReceived("Error : Invalid command.");
     StopSequencer();
-  } else if (ReplyStatus() != 0) {
-    WriteLog("Error : Failed to backup system file.", 0);
+  } else if (answer.Status != 0) {
+    LogReceived("Error : Failed to backup system file.");
     StopSequencer();
   } else {
-    WriteLog("Backup system file : OK", 0);
+    LogReceived("Backup system file : OK");
     SendUpdateCommand();
   }
 }
 
 void TForm1::DigestReply() {
-  if (!ResponseReceived) return;
-  ResponseReceived = false;
-  if (protocol::PacketReader(ResponseText).Keyword() != "GCMD") return;
-  const auto code = static_cast<std::uint32_t>(ReplyCode());
-  if (code == protocol::kGcmdResultBackup) {
+  if (!TakeResponse()) return;
+  if (!IsGcmdAnswer(ResponseText)) return;
+  const auto answer = protocol::GcmdAnswerPacket::Read(ResponseText);
+  if (answer.Result == protocol::kGcmdResultBackup) {
     // A good backup is only the first of two answers: the digest follows.
-    if (ReplyStatus() != 0) {
-      WriteLog("Error : Failed to backup system file.", 0);
+    if (answer.Status != 0) {
+      LogReceived("Error : Failed to backup system file.");
       StopSequencer();
     }
     return;
   }
-  if (code != protocol::kGcmdResultDigest) {
-    WriteLog("Error : Invalid command.", 0);
+  if (answer.Result != protocol::kGcmdResultDigest) {
+    LogReceived("Error : Invalid command.");
     StopSequencer();
     return;
   }
-  if (ReplyStatus() != 0) {
-    WriteLog("Error : Failed to update firmware.", 0);
+  if (answer.Status != 0) {
+    LogReceived("Error : Failed to update firmware.");
     StopSequencer();
     return;
   }
-  const std::string device_digest = deviceops::DeviceDigestText(ResponseText);
+  const std::string device_digest = answer.DigestText();
   LogNote("file MD5:[" + FirmwareDigest + "]");
   LogNote("Data MD5:[" + device_digest + "]");
   if (device_digest != FirmwareDigest) {
     Label1.SetCaption("Data check fail.");
-    WriteLog("Error : MD5 Digest UNMATCHED.", 0);
+    LogReceived("Error : MD5 Digest UNMATCHED.");
     StopSequencer();
     return;
   }
-  WriteLog("Check MD5 Digest : OK", 0);
+  LogReceived("Check MD5 Digest : OK");
   SendUpdateCommand();
 }
 
@@ -103,7 +106,7 @@ void TForm1::SendUpdateCommand() {
   SendCommand(GcmdLine(protocol::kGcmdInstall, 0, name));
   LogNote("Updating.");
   Label1.SetCaption("Updating.");
-  SequencerState = 14;
+  SequencerState = state::AwaitRestart;
   Timer2.SetEnabled(true);
   // The device restarts with the new firmware and leaves the bus; the run
   // resumes when it comes back or Timer2 gives up waiting.
@@ -112,7 +115,7 @@ void TForm1::SendUpdateCommand() {
 
 void TForm1::RequeryVersion() {
   SendCommand("VER");
-  SequencerState = 21;
+  SequencerState = state::NewVersionReply;
 }
 
 }  // namespace mvx

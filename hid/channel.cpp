@@ -13,6 +13,7 @@
 #include "hid/hid_device.h"
 #include "hid/response_framing.h"
 #include "protocol/packet.h"
+#include "sequencer/state_table.h"
 
 namespace mvx {
 namespace {
@@ -73,7 +74,7 @@ void TForm1::SendCommand(const std::string& command) {
   if (ToUpperAscii(Left(command, 8)) == "FILEINFO") {
     const std::string name = Mid(command, 9, 46);
     if (name.empty()) {
-      WriteLog("Error : Filename is not specified.", 1);
+      LogSent("Error : Filename is not specified.");
       return;
     }
     WriteCommand("FINS" + name);
@@ -83,7 +84,7 @@ void TForm1::SendCommand(const std::string& command) {
 }
 
 bool TForm1::WriteCommand(const std::string& command) {
-  WriteLog(command, 1);
+  LogSent(command);
   OutputBuffer.fill(0);
   std::memcpy(OutputBuffer.data() + 1, command.data(),
               std::min(command.size(), OutputBuffer.size() - 1));
@@ -132,18 +133,30 @@ void TForm1::HidCtrl1DeviceChange(void* /*sender*/) {
   if (DeviceReady) {
     LogNote("Connect device : " + Utf16ToUtf8(CurrentDevice->GetProductText()));
     if (!PackagePath.empty()) Timer1.SetEnabled(true);
-    if (SequencerState == 14) {
-      SequencerState = 16;
+    if (SequencerState == state::AwaitRestart) {
+      SequencerState = state::RequeryVersion;
       Timer2.SetEnabled(false);
     } else {
       Memo1.Clear();
-      SequencerState = 2;
+      SequencerState = state::SetClock;
     }
-  } else if (SequencerState == 99) {
-    SequencerState = 1;
+  } else if (SequencerState == state::Closing) {
+    SequencerState = state::Idle;
     ProgressBar1.SetPosition(0);
     if (!PackagePath.empty()) Label1.SetCaption(kCradlePrompt);
   }
+}
+
+bool TForm1::TakeResponse() {
+  if (!ResponseReceived) return false;
+  ResponseReceived = false;
+  return true;
+}
+
+bool TForm1::TakeResponse(std::string& copy) {
+  if (!TakeResponse()) return false;
+  copy = ResponseText;
+  return true;
 }
 
 void TForm1::HidCtrl1DeviceDataError(THidDevice* dev, std::uint32_t code) {
@@ -181,7 +194,7 @@ void TForm1::HidCtrl1DeviceData(THidDevice* /*dev*/, std::uint8_t /*report_id*/,
   line.reserve(line.size() + 1 + ResponseText.size());
   line += '-';
   AppendPrintable(line, ResponseText);
-  WriteLog(line, 0);
+  LogReceived(line);
 }
 
 }  // namespace mvx

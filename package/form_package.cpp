@@ -9,6 +9,7 @@
 #include "base/file_system.h"
 #include "package/md5.h"
 #include "package/package_check.h"
+#include "sequencer/state_table.h"
 
 namespace mvx {
 namespace {
@@ -125,7 +126,7 @@ void TForm1::OpenFileClick() {
   LabelFilename.SetCaption("Update filename  " + PackageFileName);
   Label1.SetCaption(kCradlePrompt);
   if (DeviceReady) {
-    SequencerState = 2;  // SetClock
+    SequencerState = state::SetClock;
     Timer1.SetEnabled(true);
   }
 }
@@ -153,7 +154,7 @@ bool TForm1::fileCheck() {
     SpecialModelCode = header.SpecialModelCode;
     if (!SpecialModelCode.empty())
       LabelUpdateVersion.SetCaption(LabelUpdateVersion.Caption() + " " + SpecialModelCode);
-    WriteLog("special_model_code:" + SpecialModelCode + " is enable", 0);
+    LogReceived("special_model_code:" + SpecialModelCode + " is enable");
   };
 
   const PackageCheckResult result = CheckAndExtractPackage(*FirmwareImage, kFirmwareFile, steps);
@@ -163,7 +164,7 @@ bool TForm1::fileCheck() {
   }
 
   FirmwareDigest = result.Digest;
-  WriteLog("file MD5:[" + FirmwareDigest + "]", 0);
+  LogReceived("file MD5:[" + FirmwareDigest + "]");
 
   // Held by its full path, so that it stays the image of this package
   // whatever folder a later File > Open moves to.

@@ -13,6 +13,11 @@ std::string FamilyKeyword(char family, std::string_view suffix) {
   return keyword;
 }
 
+ReplyWords ReplyWords::Read(std::string_view bytes) {
+  const PacketReader r(bytes);
+  return ReplyWords{r.U32LE(4), r.U32LE(8)};
+}
+
 FileInfoPacket FileInfoPacket::Read(std::string_view bytes) {
   const PacketReader r(bytes);
   FileInfoPacket p;
@@ -90,6 +95,11 @@ std::string DownloadEndPacket::Write() const {
   w.Keyword(FamilyKeyword(Family, "CPE")).U16LE(static_cast<std::uint16_t>(Data.size()));
   w.Bytes(Data);
   return w.Take();
+}
+
+bool DownloadAckPacket::Matches(std::string_view bytes) {
+  const std::string_view keyword = bytes.substr(0, 4);
+  return keyword == "ACPR" || keyword == "FCPR";
 }
 
 DownloadAckPacket DownloadAckPacket::Read(std::string_view bytes) {

@@ -32,9 +32,24 @@ inline constexpr std::uint32_t kGcmdResultDigest = 8;
 
 // The letter of a download family: 'A' ("ACPS", "ACPD", ...) or 'F'.
 std::string FamilyKeyword(char family, std::string_view suffix);
+// Update type 1 talks to the device with the A family, every other type with
+// the F family.
+constexpr char DownloadFamily(int update_type) {
+  return update_type == 1 ? 'A' : 'F';
+}
+
+// The two words every answer packet carries after its keyword: a code (the
+// acknowledged packet, the "GCMD" result) at offset 4 and a status at 8.
+struct ReplyWords {
+  std::uint32_t Code = 0;
+  std::uint32_t Status = 0;
+
+  static ReplyWords Read(std::string_view bytes);
+};
 
 // "FINS": file information, device to tool. Numbers are big-endian.
 struct FileInfoPacket {
+  static constexpr std::string_view kKeyword = "FINS";
   static constexpr std::size_t kNameOffset = 18, kNameLength = 45, kStatusOffset = 63, kLength = 64;
   std::uint32_t FileSize = 0;
   std::uint16_t FileId = 0;
@@ -50,6 +65,7 @@ struct FileInfoPacket {
 
 // "DELE": the delete answer, device to tool; result 0 is deleted.
 struct DeleteAnswerPacket {
+  static constexpr std::string_view kKeyword = "DELE";
   static constexpr std::size_t kResultOffset = 63, kLength = 64;
   std::uint8_t Result = 0;
 
@@ -92,6 +108,8 @@ struct DownloadEndPacket {
 // "ACPR"/"FCPR": acknowledgement of a download packet, device to tool.
 struct DownloadAckPacket {
   static constexpr std::size_t kLength = 12;
+  // "ACPR" or "FCPR": the device answers in either family.
+  static bool Matches(std::string_view bytes);
   char Family = 'F';
   std::uint32_t Code = 0;
   std::uint32_t Status = 0;
@@ -103,6 +121,7 @@ struct DownloadAckPacket {
 // "GCMD" command, tool to device: verify and install carry a file name,
 // the data check the image size.
 struct GcmdCommandPacket {
+  static constexpr std::string_view kKeyword = "GCMD";
   std::uint32_t SubCommand = 0;
   std::uint32_t Argument = 0;
   std::string FileName;  // empty: nothing after offset 11
@@ -113,6 +132,7 @@ struct GcmdCommandPacket {
 
 // "GCMD" answer, device to tool; the digest is present with result 8 only.
 struct GcmdAnswerPacket {
+  static constexpr std::string_view kKeyword = "GCMD";
   static constexpr std::size_t kDigestOffset = 12, kLength = 28;
   std::uint32_t Result = 0;
   std::uint32_t Status = 0;
@@ -126,6 +146,7 @@ struct GcmdAnswerPacket {
 
 // "UPLS": upload start, device to tool.
 struct UploadStartPacket {
+  static constexpr std::string_view kKeyword = "UPLS";
   static constexpr std::size_t kNameOffset = 12, kNameLength = 52;
   std::uint32_t Word1 = 0, Word2 = 0;
   std::string FileName;
@@ -136,6 +157,7 @@ struct UploadStartPacket {
 
 // "UPLD": one upload data packet of 1016 file bytes, device to tool.
 struct UploadDataPacket {
+  static constexpr std::string_view kKeyword = "UPLD";
   std::uint32_t Number = 0;
   std::string Data;  // kBlockSize bytes when read; padded to it when written
 
@@ -145,6 +167,7 @@ struct UploadDataPacket {
 
 // "UPLE": upload end with the last 0 to 1016 file bytes, device to tool.
 struct UploadEndPacket {
+  static constexpr std::string_view kKeyword = "UPLE";
   std::uint32_t Count = 0;  // as the packet says; Data holds at most kBlockSize
   std::string Data;
 
@@ -154,6 +177,7 @@ struct UploadEndPacket {
 
 // "UPLI": upload information, device to tool.
 struct UploadInfoPacket {
+  static constexpr std::string_view kKeyword = "UPLI";
   static constexpr std::size_t kStampOffset = 8, kStampLength = 56;
   std::uint32_t FileSize = 0;
   std::string TimeStamp;
@@ -164,6 +188,7 @@ struct UploadInfoPacket {
 
 // "UPLR": the tool's acknowledgement of an upload packet; status 0 accepts.
 struct UploadAckPacket {
+  static constexpr std::string_view kKeyword = "UPLR";
   std::uint32_t Code = 0;
   std::uint32_t Status = 0;
 

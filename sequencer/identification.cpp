@@ -3,8 +3,8 @@
 // and the shorter pass after the restart that ends with the final report.
 #include <string>
 
-#include "base/codepage.h"
 #include "app/form.h"
+#include "base/codepage.h"
 #include "base/text.h"
 #include "sequencer/device_text.h"
 #include "sequencer/model_table.h"
@@ -35,15 +35,6 @@ constexpr const char* kDetailFrom = "026";
 constexpr const char* kLanguageFrom = "033";
 constexpr const char* kSubCodeTop = "999";
 
-// The reply contract: nothing until a response has arrived, and each response
-// is consumed by exactly one step.
-bool TakeResponse(TForm1& form, std::string& text) {
-  if (!form.ResponseReceived) return false;
-  form.ResponseReceived = false;
-  text = form.ResponseText;
-  return true;
-}
-
 bool BeginsWithOk(const std::string& response) {
   return StartsWith(response, "OK");
 }
@@ -56,10 +47,6 @@ std::string Answer(const std::string& response) {
 // The device speaks code page 932; the log, labels and boxes take UTF-8.
 std::string Shown(const std::string& device_text) {
   return Cp932ToUtf8(device_text);
-}
-
-void Received(TForm1& form, const std::string& line) {
-  form.WriteLog(line, 0);
 }
 
 void Repaint(TForm1& form) {
@@ -88,7 +75,7 @@ void EndRun(TForm1& form) {
 }
 
 void RefuseWithError(TForm1& form, const std::string& log_line, const std::string& text) {
-  Received(form, log_line);
+  form.LogReceived(log_line);
   const RunMark run(form);
   form.Services.Operator.ErrorDialog(text);
   if (!run.Replaced()) EndRun(form);
@@ -105,7 +92,7 @@ bool WarningAccepted(TForm1& form, ModelWarning warning) {
                                      kRxWarning, "Warning", MsgButtons::YesNo, MsgIcon::Warning);
   if (run.Replaced()) return false;
   if (answer != MsgAnswer::No) return true;
-  Received(form, kOperatorCancelled);
+  form.LogReceived(kOperatorCancelled);
   EndRun(form);
   return false;
 }
@@ -120,7 +107,7 @@ bool ModelAccepted(TForm1& form, const std::string& model) {
                     "model[" + shown + "] " + kUnknownModel);
     return false;
   }
-  Received(form, "KIND command responce:" + shown + " is OK");
+  form.LogReceived("KIND command responce:" + shown + " is OK");
   if (!WarningAccepted(form, row->Warning)) return false;
 
   const PackageFacts package{form.SpecialModelCode, form.UpdateTypeCode, form.UpdateVersionNumber};
@@ -128,7 +115,7 @@ bool ModelAccepted(TForm1& form, const std::string& model) {
     case ModelVerdict::Accepted:
       return true;
     case ModelVerdict::AcceptedBySpecialCode:
-      Received(form, "special_model_code:" + form.SpecialModelCode + " , model:" + shown);
+      form.LogReceived("special_model_code:" + form.SpecialModelCode + " , model:" + shown);
       return true;
     case ModelVerdict::SpecialCodeMismatch:
       // The log line has no blank between the model and the message.
@@ -163,7 +150,7 @@ bool TForm1::CheckSerialRange() {
   const bool refused =
       (package_number >= 50 && serial < 5000) || (package_number < 50 && serial >= 5000);
   if (!refused) return true;
-  Received(*this, "current version[" + Shown(CurrentVersion) + "] " + kSerialRangeRefused);
+  LogReceived("current version[" + Shown(CurrentVersion) + "] " + kSerialRangeRefused);
   const RunMark run(*this);
   Services.Operator.MessageBox(kSerialRangeBox, "ERROR!", MsgButtons::Ok, MsgIcon::Error);
   if (!run.Replaced()) EndRun(*this);
@@ -210,18 +197,18 @@ void TForm1::SetClock() {
 
 void TForm1::ClockReply() {
   std::string response;
-  if (!TakeResponse(*this, response) || !BeginsWithOk(response)) return;
+  if (!TakeResponse(response) || !BeginsWithOk(response)) return;
   SendCommand("VER");
   SequencerState = state::VersionReply;
 }
 
 void TForm1::VersionReply() {
   std::string response;
-  if (!TakeResponse(*this, response)) return;
+  if (!TakeResponse(response)) return;
   std::string version;
   if (BeginsWithOk(response)) {
     version = Answer(response);
-    UpdateType = version.size() == 3 ? 1 : version.size() == 6 ? 2 : 0;
+    UpdateType = version.size() == 3 ? 1 : version.size() == 6 ? state::SetClock : state::Initial;
   } else {
     // No version, no transfer path: a type from the previous device must not
     // carry over to this one.
@@ -239,7 +226,7 @@ void TForm1::VersionReply() {
 
 void TForm1::SerialReply() {
   std::string response;
-  if (!TakeResponse(*this, response)) return;
+  if (!TakeResponse(response)) return;
   LabelSerialNumber.SetCaption(kNoSerialNumber);
   LabelClipboardCopyMessage.SetCaption("");
   if (BeginsWithOk(response)) {
@@ -268,9 +255,9 @@ void TForm1::SerialReply() {
 
 void TForm1::KindReply() {
   std::string response;
-  if (!TakeResponse(*this, response) || !BeginsWithOk(response)) return;
+  if (!TakeResponse(response) || !BeginsWithOk(response)) return;
   const std::string model = Answer(response);
-  Received(*this, "model name[" + Shown(model) + "]");
+  LogReceived("model name[" + Shown(model) + "]");
   LabelModelName.SetCaption(Shown(model));
   if (IsSerialRangeModel(model) && !CheckSerialRange()) return;
   if (!ModelAccepted(*this, model)) return;
@@ -284,9 +271,9 @@ void TForm1::KindReply() {
 
 void TForm1::DetailReply() {
   std::string response;
-  if (!TakeResponse(*this, response) || !BeginsWithOk(response)) return;
+  if (!TakeResponse(response) || !BeginsWithOk(response)) return;
   const std::string detail = Shown(Answer(response));
-  Received(*this, "detail[" + detail + "]");
+  LogReceived("detail[" + detail + "]");
   LabelCurrentVersion.SetCaption(detail);
   LabelClipboardCopyMessage.SetCaption("");
   if (SubCodeIn(VersionSubCode, kLanguageFrom, kSubCodeTop)) {
@@ -299,9 +286,9 @@ void TForm1::DetailReply() {
 
 void TForm1::LanguageReply() {
   std::string response;
-  if (!TakeResponse(*this, response) || !BeginsWithOk(response)) return;
+  if (!TakeResponse(response) || !BeginsWithOk(response)) return;
   const std::string language = Shown(Answer(response));
-  Received(*this, "Language[" + language + "]");
+  LogReceived("Language[" + language + "]");
   LabelCurrentVersion.SetCaption(LabelCurrentVersion.Caption() + " " + language);
   ConfirmUpdate();
 }
@@ -323,13 +310,13 @@ void TForm1::PostCheckBegin() {
 
 void TForm1::PostKindReply() {
   std::string response;
-  if (!TakeResponse(*this, response)) return;
+  if (!TakeResponse(response)) return;
   FormatAllowed = true;
   if (BeginsWithOk(response)) {
     // The model only decides the format here; it is not compared with the
     // package again.
     const std::string model = Answer(response);
-    Received(*this, "model name[" + Shown(model) + "]");
+    LogReceived("model name[" + Shown(model) + "]");
     LabelModelName.SetCaption(Shown(model));
     Repaint(*this);
     const ModelRow* row = FindModel(model);
@@ -349,7 +336,7 @@ void TForm1::PostDetailBegin() {
 
 void TForm1::PostDetailReply() {
   std::string response;
-  if (!TakeResponse(*this, response)) return;
+  if (!TakeResponse(response)) return;
   // The device did not come back in shape to tell its identity: no final
   // report for it.
   if (!BeginsWithOk(response)) {
@@ -357,7 +344,7 @@ void TForm1::PostDetailReply() {
     return;
   }
   const std::string detail = Shown(Answer(response));
-  Received(*this, "detail[" + detail + "]");
+  LogReceived("detail[" + detail + "]");
   LabelCurrentVersion.SetCaption(detail);
   LabelClipboardCopyMessage.SetCaption("");
   Repaint(*this);
@@ -371,13 +358,13 @@ void TForm1::PostDetailReply() {
 
 void TForm1::PostLanguageReply() {
   std::string response;
-  if (!TakeResponse(*this, response)) return;
+  if (!TakeResponse(response)) return;
   if (!BeginsWithOk(response)) {
     EndRun(*this);
     return;
   }
   const std::string language = Shown(Answer(response));
-  Received(*this, "Language[" + language + "]");
+  LogReceived("Language[" + language + "]");
   LabelCurrentVersion.SetCaption(LabelCurrentVersion.Caption() + " " + language);
   Repaint(*this);
   SequencerState = state::Finished;

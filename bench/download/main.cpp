@@ -33,6 +33,7 @@
 #include "hid/sim/sim_backend.h"
 #include "package/package_builder.h"
 #include "scripted/scripted_operator.h"
+#include "sequencer/state_table.h"
 
 namespace {
 
@@ -152,7 +153,7 @@ Figures Run(QApplication& app, QtPlatform& platform, const std::string& package,
     window.start(window_s * 1000);
   });
   QObject::connect(&window, &QTimer::timeout, [&] {
-    f.Waited = form.SequencerState == 14;
+    f.Waited = form.SequencerState == state::AwaitRestart;
     f.WaitSeconds = Since(wait_start);
     f.WaitCpuProcess = CpuSeconds(RUSAGE_SELF) - wait_cpu;
     f.WaitCpuGuiThread = CpuSeconds(RUSAGE_THREAD) - wait_gui_cpu;

@@ -27,6 +27,7 @@
 #include "package/package_builder.h"
 #include "scripted/scripted_operator.h"
 #include "scripted/virtual_loop.h"
+#include "sequencer/state_table.h"
 
 namespace {
 
@@ -171,14 +172,14 @@ int main(int argc, char** argv) {
       unit.Adapter->SetIn();
       // A run takes a few seconds of virtual time; a faulty one may wait
       // for the restart watchdog (30 s).
-      loop.RunFor(45'000, [&] { return form.SequencerState == 99; });
+      loop.RunFor(45'000, [&] { return form.SequencerState == state::Closing; });
       const bool done = finished_boxes > boxes_before && unit.Model->Identity().Version == "201040";
       unit.Adapter->Remove();
       loop.RunFor(500);
       // A sound run ends in state 99 and the removal brings the tool back to
       // state 1; a faulty one may leave it waiting in any state, and the next
       // device must start a clean run all the same.
-      if (!with_fault && (!done || form.SequencerState != 1))
+      if (!with_fault && (!done || form.SequencerState != state::Idle))
         failures.push_back("run " + std::to_string(run) + " (no fault) did not finish, state " +
                            std::to_string(form.SequencerState));
       if (done) ++completed;
