@@ -2,13 +2,7 @@
 // system's Shift-JIS with the vendor extensions the device's firmware uses).
 #include "base/codepage.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "base/windows_api.h"
 
 #include <limits>
 

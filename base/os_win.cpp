@@ -1,11 +1,5 @@
 // What Windows does its own way: files by wide-character name, the local time.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "base/windows_api.h"
 
 #include <fcntl.h>
 #include <io.h>

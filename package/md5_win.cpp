@@ -2,13 +2,7 @@
 // has: the Windows build needs no OpenSSL.
 #include "package/md5.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "base/windows_api.h"
 // after windows.h
 #include <bcrypt.h>
 

@@ -4,13 +4,7 @@
 // that tests drive with stand-in functions.
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "base/windows_api.h"
 // windows.h first
 #include <setupapi.h>
 
