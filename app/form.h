@@ -13,9 +13,12 @@
 #include <vector>
 
 #include "base/controls.h"
-#include "base/file_stream.h"
 #include "base/platform.h"
 #include "base/timer.h"
+#include "deviceops/device_file_fields.h"
+#include "hid/channel_fields.h"
+#include "package/package_fields.h"
+#include "sequencer/sequencer_fields.h"
 
 namespace mvx {
 
@@ -47,7 +50,12 @@ inline constexpr const char* kCradlePrompt =
     "Please set Merovox to a cradle.\r\nMerovoxをクレードルにセットしてください。";
 inline constexpr const char* kRemovePrompt = "Remove Merovox.\r\nMerovoxを取り外してください。";
 
-class TForm1 {
+// The state each subsystem keeps lives in a struct of its own folder; the
+// main window holds them all, under the names the steps use.
+class TForm1 : public PackageFields,
+               public ChannelFields,
+               public SequencerFields,
+               public DeviceFileFields {
  public:
   explicit TForm1(FormServices services);
   ~TForm1();
@@ -107,26 +115,10 @@ class TForm1 {
   void LogNote(const std::string& text);
   void UpdateMenus(bool allow_open);
 
-  int SequencerState = 0;
-  bool CrossTypeEnabled = false;
-  std::vector<std::uint8_t> InfoUploadBuffer;
-
   // ---- Update package ------------------------------------------------------
   void OpenFileClick();
   bool fileCheck();
   static std::string DigestFile(const std::string& file_name);
-
-  std::string PackagePath;  // empty: no package loaded
-  std::string PackageFileName;
-  std::string UpdateVersion;
-  std::string UpdateTypeCode;
-  std::string UpdateVersionNumber;
-  std::string SpecialModelCode;
-  std::string FirmwareDigest;
-  std::unique_ptr<TFileStream> FirmwareImage;
-  // True while a package check runs (its dialogs are open): no version-up
-  // starts or runs on a package that is still being checked.
-  bool PackageCheckInProgress = false;
 
   // ---- Command channel -----------------------------------------------------
   void SelectDevice();
@@ -144,20 +136,11 @@ class TForm1 {
   bool TakeResponse();
   bool TakeResponse(std::string& copy);
 
-  THidDevice* CurrentDevice = nullptr;
-  bool DeviceReady = false;
-  bool ResponseReceived = false;
-  std::string ResponseText;  // raw bytes of the last response
-  std::array<std::uint8_t, 2049> OutputBuffer{};
-
   // ---- Sequencer state machine ---------------------------------------------
   void Timer1Timer();
   void DispatchStep();
   void StopSequencer();
   void Timer2Timer();
-
-  // Set while a tick runs (its step may hold a modal box open).
-  bool TickInProgress = false;
 
   // ---- Identification and compatibility ------------------------------------
   void SetClock();           // 2
@@ -178,12 +161,6 @@ class TForm1 {
   void ConfirmUpdate();
   void BeginTransfer();
 
-  std::string CurrentVersion;
-  int UpdateType = 0;
-  std::string VersionSubCode;
-  std::string NewVersionSubCode;
-  bool FormatAllowed = false;
-
   // ---- File information, deletion and download -----------------------------
   void FileInfoReply();     // 5
   void DeleteReply();       // 7
@@ -194,11 +171,6 @@ class TForm1 {
   std::int32_t ReplyCode() const;
   std::int32_t ReplyStatus() const;
 
-  std::int32_t DownloadDataPackets = 0;
-  std::int32_t DownloadPacketCount = 0;
-  std::int32_t DownloadPacketIndex = 0;
-  // The image size the plan was made for; every packet is checked against it.
-  std::int64_t DownloadImageSize = 0;
   // PackageFileName as the device reads it (code page 932). A name that has
   // no such form (the package check refuses it) ends the run instead.
   bool DeviceFileName(std::string& name);
@@ -226,12 +198,6 @@ class TForm1 {
   void SetSerialReply();      // 34
   void ClearReply();          // 35
 
-  std::string NewVersionText;
-  bool UploadActive = false;
-  std::int32_t UploadPacketIndex = 0;
-  bool UploadEndReceived = false;
-  std::string InfoSer, InfoPcb, InfoBat;
-  std::string SetSerialCommand;
   void RequestInfoUpload();
   void SendUploadReply(std::int32_t code, std::int32_t status);
 
@@ -241,8 +207,6 @@ class TForm1 {
   void FormatReadyReply();  // 43
   void FormatResetReply();  // 46
   void FormatSizeReply();   // 47
-
-  std::int32_t FormatAttempts = 0;
 
   // ---- Services --------------------------------------------------------------
   FormServices Services;
