@@ -9,3 +9,9 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
+// The operator interface of the core has a MessageBox of its own; the API is
+// called by its wide name, MessageBoxW.
+#ifdef MessageBox
+#undef MessageBox
+#endif

@@ -111,12 +111,13 @@ void MainWindow::BuildMenu() {
   add_item(info, form_.Version1, &TForm1::Version1Click);
 }
 
-QLabel* MainWindow::AddLabel(TLabel& label, int left, int top, QLabel* widget) {
+QLabel* MainWindow::AddLabel(TLabel& label, QLabel* widget) {
   if (widget == nullptr) widget = new QLabel(strip_);
   widget->setParent(strip_);
   widget->setObjectName(QString::fromStdString(label.Name));
   widget->setTextFormat(Qt::PlainText);
-  widget->move(left, top);
+  const ControlPlace place = PlaceOf(label.Name);
+  widget->move(place.Left, place.Top);
   Bind(label, [widget, &label] {
     widget->setText(ToDisplayText(label.Caption()));
     widget->adjustSize();
@@ -124,10 +125,11 @@ QLabel* MainWindow::AddLabel(TLabel& label, int left, int top, QLabel* widget) {
   return widget;
 }
 
-QCheckBox* MainWindow::AddCheckBox(TCheckBox& box, int left, int top, int width, int height) {
+QCheckBox* MainWindow::AddCheckBox(TCheckBox& box) {
   auto* widget = new QCheckBox(ToDisplayText(box.Caption), strip_);
   widget->setObjectName(QString::fromStdString(box.Name));
-  widget->setGeometry(left, top, width, height);
+  const ControlPlace place = PlaceOf(box.Name);
+  widget->setGeometry(place.Left, place.Top, place.Width, place.Height);
   widget->setFont(WindowFont(15));
   // A box that is no tab stop still takes the focus when clicked.
   widget->setFocusPolicy(box.TabStop ? Qt::StrongFocus : Qt::ClickFocus);
@@ -149,10 +151,11 @@ void MainWindow::BuildControls() {
   TForm1& f = form_;
 
   // The strip the operator sees.
-  AddLabel(f.Label1, 20, 12);
+  AddLabel(f.Label1);
   auto* progress = new QProgressBar(strip_);
   progress->setObjectName(QString::fromStdString(f.ProgressBar1.Name));
-  progress->setGeometry(20, 52, 229, 25);
+  const ControlPlace bar = PlaceOf(f.ProgressBar1.Name);
+  progress->setGeometry(bar.Left, bar.Top, bar.Width, bar.Height);
   progress->setTextVisible(false);
   Bind(f.ProgressBar1, [progress, &f] {
     progress->setRange(0, ToProgressValue(f.ProgressBar1.Max()));
@@ -160,22 +163,22 @@ void MainWindow::BuildControls() {
   });
 
   // Everything below lies beyond the strip's edges.
-  AddLabel(f.Label3, 20, 116);
+  AddLabel(f.Label3);
   auto* current_version = new ClickLabel(strip_);
   current_version->OnClick = [this] {
     form_.Guarded([this] { form_.LabelCurrentVersionClick(); });
   };
-  AddLabel(f.LabelCurrentVersion, 120, 116, current_version);
-  AddLabel(f.LabelFilename, 188, 116);
-  AddLabel(f.Label2, 20, 132);
-  AddLabel(f.LabelModelName, 120, 132);
-  AddLabel(f.Label4, 188, 132);
-  AddLabel(f.LabelUpdateVersion, 288, 132);
-  AddLabel(f.Label5, 20, 148);
+  AddLabel(f.LabelCurrentVersion, current_version);
+  AddLabel(f.LabelFilename);
+  AddLabel(f.Label2);
+  AddLabel(f.LabelModelName);
+  AddLabel(f.Label4);
+  AddLabel(f.LabelUpdateVersion);
+  AddLabel(f.Label5);
   auto* serial = new ClickLabel(strip_);
   serial->OnClick = [this] { form_.Guarded([this] { form_.LabelSerialNumberClick(); }); };
-  AddLabel(f.LabelSerialNumber, 120, 148, serial);
-  QLabel* copied = AddLabel(f.LabelClipboardCopyMessage, 56, 164);
+  AddLabel(f.LabelSerialNumber, serial);
+  QLabel* copied = AddLabel(f.LabelClipboardCopyMessage);
   QPalette copied_palette = copied->palette();
   copied_palette.setColor(QPalette::WindowText, copied_palette.color(QPalette::Highlight));
   copied->setPalette(copied_palette);
@@ -183,7 +186,8 @@ void MainWindow::BuildControls() {
   // The log comes before the check boxes in the tab order.
   auto* memo = new QPlainTextEdit(strip_);
   memo->setObjectName(QString::fromStdString(f.Memo1.Name));
-  memo->setGeometry(28, 188, 829, 377);
+  const ControlPlace log = PlaceOf(f.Memo1.Name);
+  memo->setGeometry(log.Left, log.Top, log.Width, log.Height);
   memo->setReadOnly(true);
   memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   memo->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -208,26 +212,27 @@ void MainWindow::BuildControls() {
     memo_->clear();
   };
 
-  QCheckBox* format = AddCheckBox(f.CheckBoxFileFormat, 540, 36, 273, 17);
-  QCheckBox* cross_type = AddCheckBox(f.CheckBoxSarSdfVersionup, 540, 64, 273, 17);
+  QCheckBox* format = AddCheckBox(f.CheckBoxFileFormat);
+  QCheckBox* cross_type = AddCheckBox(f.CheckBoxSarSdfVersionup);
   (void)format;
   setTabOrder(memo, cross_type);
 
   QFont status_font = WindowFont(16);
   status_font.setBold(true);
-  for (auto [label, top] : {std::pair{&f.LabelVersionupStatus, 112}, {&f.LabelFormatStatus, 136}}) {
-    QLabel* status = AddLabel(*label, 540, top);
+  for (TLabel* label : {&f.LabelVersionupStatus, &f.LabelFormatStatus}) {
+    QLabel* status = AddLabel(*label);
     status->setFont(status_font);
     QPalette palette = status->palette();
     palette.setColor(QPalette::WindowText, QColor(0x00, 0x80, 0x00));
     status->setPalette(palette);
     status->adjustSize();
   }
-  AddLabel(f.Label6, 432, 312);
+  AddLabel(f.Label6);
 
   auto* close = new QPushButton(QStringLiteral("Close"), strip_);
   close->setObjectName(QStringLiteral("SpeedButton1"));
-  close->setGeometry(736, 584, 85, 22);
+  const ControlPlace button = PlaceOf("SpeedButton1");
+  close->setGeometry(button.Left, button.Top, button.Width, button.Height);
   close->setFocusPolicy(Qt::NoFocus);
   close->setAutoDefault(false);
   connect(close, &QPushButton::clicked, this,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/form.h"
+#include "app/window_layout.h"
 
 class QApplication;
 class QCheckBox;
@@ -19,10 +20,6 @@ class QPlainTextEdit;
 namespace mvx {
 
 class QtPlatform;
-
-inline constexpr int kStripWidth = 280;
-inline constexpr int kStripHeight = 111;
-inline constexpr int kMenuHeight = 19;
 
 // A label that reports a click: a press and a release inside it.
 class ClickLabel : public QLabel {
@@ -63,8 +60,8 @@ class MainWindow : public QMainWindow {
  private:
   void BuildMenu();
   void BuildControls();
-  QLabel* AddLabel(TLabel& label, int left, int top, QLabel* widget = nullptr);
-  QCheckBox* AddCheckBox(TCheckBox& box, int left, int top, int width, int height);
+  QLabel* AddLabel(TLabel& label, QLabel* widget = nullptr);
+  QCheckBox* AddCheckBox(TCheckBox& box);
   void Bind(TControl& control, std::function<void()> show);
   void CentreOnScreen();
 
