@@ -16,6 +16,9 @@ namespace {
 constexpr const wchar_t* kMessageWindowClass = L"MvxTvupMessages";
 // A posted call waits in the queue; one message runs one call.
 constexpr UINT kRunPosted = WM_APP + 1;
+// A timer started with no interval fires on every pass of the loop, as a
+// message of its own (wparam: the timer's id), until it is stopped.
+constexpr UINT kZeroTimer = WM_APP + 2;
 
 UINT ToButtons(MsgButtons buttons) {
   switch (buttons) {
@@ -73,10 +76,19 @@ class Win32Timer final : public ITimerSource {
   // most often; the sequencer's transfer does not wait for it, as each
   // answer runs the next step at once.
   void Start(unsigned interval_ms) override {
+    Stop();
+    if (interval_ms == 0) {
+      platform_.zero_timers_.insert(id_);
+      PostMessageW(platform_.messages_, kZeroTimer, id_, 0);
+      return;
+    }
     SetTimer(platform_.messages_, id_, std::max<unsigned>(interval_ms, USER_TIMER_MINIMUM),
              nullptr);
   }
-  void Stop() override { KillTimer(platform_.messages_, id_); }
+  void Stop() override {
+    KillTimer(platform_.messages_, id_);
+    platform_.zero_timers_.erase(id_);
+  }
 
  private:
   Win32Platform& platform_;
@@ -110,13 +122,15 @@ LRESULT CALLBACK Win32Platform::MessageProcedure(HWND window, UINT message, WPAR
       platform->RunOnePosted();
       return 0;
     }
-    if (message == WM_TIMER) {
+    if (message == WM_TIMER || message == kZeroTimer) {
+      if (message == kZeroTimer && platform->zero_timers_.count(wparam) == 0) return 0;
       const auto timer = platform->timers_.find(wparam);
-      if (timer != platform->timers_.end()) {
-        // A copy: the handler may stop and destroy its own timer.
-        const std::function<void()> fire = timer->second;
-        platform->Deliver(fire);
-      }
+      if (timer == platform->timers_.end()) return 0;
+      // A copy: the handler may stop and destroy its own timer.
+      const std::function<void()> fire = timer->second;
+      platform->Deliver(fire);
+      if (message == kZeroTimer && platform->zero_timers_.count(wparam) != 0)
+        PostMessageW(window, kZeroTimer, wparam, 0);
       return 0;
     }
   }

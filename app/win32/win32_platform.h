@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,7 @@ class Win32Platform : public IOperator, public IEventLoop, public IClock, public
   bool wake_posted_ = false;
   // Timers by their id; the handler runs on the GUI thread.
   std::map<UINT_PTR, std::function<void()>> timers_;
+  std::set<UINT_PTR> zero_timers_;  // started with no interval
   UINT_PTR next_timer_id_ = 1;
   // Per delivery the GUI thread is in (a modal box runs deliveries of its own
   // inside one), the calls to run once it returns (PostNext).

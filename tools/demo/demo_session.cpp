@@ -109,14 +109,14 @@ DemoScript::DemoScript(IEventLoop& loop, TForm1& form, DemoOperator& demo_operat
 
 void DemoScript::Start() {
   scheduler_.After(300, [this] { form_.Guarded([this] { form_.OpenFileClick(); }); });
-  scheduler_.After(800, [this] { cradle_.SetIn(); });
+  scheduler_.After(CradleAfterMs, [this] { cradle_.SetIn(); });
   // After the final report the operator takes the device out.
   operator_.Finished = [this] {
     finished_ = true;
     scheduler_.After(500, [this] { cradle_.Remove(); });
     scheduler_.After(1500, [this] { close_window_(); });
   };
-  scheduler_.After(kDemoLimitMs, [this] {
+  scheduler_.After(CradleAfterMs + kDemoLimitMs, [this] {
     Print("[demo] the version-up did not finish in time");
     close_window_();
   });

@@ -18,8 +18,8 @@
 
 namespace mvx::demo {
 
-// The longest a demo may take before it gives up (a whole run takes a few
-// seconds, most of them the device's restart).
+// The longest a version-up of the demo may take before it gives up (a whole
+// run takes a few seconds, most of them the device's restart).
 inline constexpr std::uint32_t kDemoLimitMs = 60000;
 inline constexpr const char* kSampleVersion = "201035";
 
@@ -77,6 +77,9 @@ class DemoScript {
  public:
   DemoScript(IEventLoop& loop, TForm1& form, DemoOperator& demo_operator, DemoCradle& cradle,
              std::function<void()> close_window);
+  // How long after the start the device is set in (the package is opened
+  // after 300 ms); the cradle prompt shows meanwhile.
+  std::uint32_t CradleAfterMs = 800;
   void Start();
   bool Finished() const { return finished_; }
 

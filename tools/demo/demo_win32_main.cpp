@@ -3,7 +3,9 @@
 // a fresh folder, opens it as the operator would, sets the device into the
 // cradle and runs a whole version-up, answering every box itself and printing
 // the log; after "Update finished" it takes the device out and quits.
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <exception>
 #include <filesystem>
@@ -47,13 +49,20 @@ class ScratchFolder {
 };
 
 int Run(int argc, wchar_t** argv) {
+  std::uint32_t cradle_after_ms = 800;
   for (int i = 1; i < argc; ++i) {
     if (std::wcscmp(argv[i], L"--help") == 0 || std::wcscmp(argv[i], L"-h") == 0) {
       Print(
-          "usage: mvxtvup-demo\n"
+          "usage: mvxtvup-demo [--cradle-after MS]\n"
           "Opens a sample update package in the tool's window on a simulated device,\n"
-          "runs a whole version-up, prints the log and quits by itself.");
+          "runs a whole version-up, prints the log and quits by itself.\n"
+          "  --cradle-after MS  set the device in MS milliseconds after the start\n"
+          "                     (default 800); the cradle prompt shows until then");
       return 0;
+    }
+    if (std::wcscmp(argv[i], L"--cradle-after") == 0 && i + 1 < argc) {
+      cradle_after_ms = static_cast<std::uint32_t>(std::wcstoul(argv[++i], nullptr, 10));
+      continue;
     }
     std::fprintf(stderr, "mvxtvup-demo: unknown argument (see --help)\n");
     return 2;
@@ -75,6 +84,8 @@ int Run(int argc, wchar_t** argv) {
   demo::DemoScript script(platform, form, demo_operator, cradle, [&shown_window] {
     if (shown_window != nullptr) PostMessageW(shown_window, WM_CLOSE, 0, 0);
   });
+
+  script.CradleAfterMs = std::max<std::uint32_t>(cradle_after_ms, 400);
 
   RunHooks hooks;
   hooks.built = [&form](Win32MainWindow&) { demo::EchoLogAndLabel(form); };
