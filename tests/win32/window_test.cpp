@@ -308,6 +308,30 @@ TEST_F(WindowTest, VersionBoxAndCloseFromTheMenu) {
   EXPECT_FALSE(program.form.Timer1.Enabled());
 }
 
+TEST_F(WindowTest, LabelClicksCopyToTheClipboard) {
+  program.form.LabelSerialNumber.SetCaption("TV0400001234");
+  SendMessageW(window.Handle(), WM_COMMAND,
+               MAKEWPARAM(GetDlgCtrlID(Control("LabelSerialNumber")), STN_CLICKED),
+               reinterpret_cast<LPARAM>(Control("LabelSerialNumber")));
+  std::wstring copied;
+  if (OpenClipboard(window.Handle())) {
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+      copied = static_cast<const wchar_t*>(GlobalLock(data));
+      GlobalUnlock(data);
+    }
+    CloseClipboard();
+  }
+  EXPECT_EQ(copied, L"TV0400001234");
+  EXPECT_EQ(Text(Control("LabelClipboardCopyMessage")),
+            L"シリアル番号[TV0400001234]をクリップボードにコピーしました");
+}
+
+TEST(Win32FilterTest, TheOpenDialogTakesThePackageFilterAsPairsOfStrings) {
+  EXPECT_EQ(ToWin32FileFilter("tvu(*.tvu)|*.tvu"), std::wstring(L"tvu(*.tvu)\0*.tvu\0\0", 18));
+  EXPECT_EQ(ToWin32FileFilter("パッケージ|*.tvu|All|*.*"),
+            std::wstring(L"パッケージ\0*.tvu\0All\0*.*\0\0", 21));
+}
+
 TEST(Win32PackageTest, APackageInAFolderWithAJapaneseNameOpens) {
   ScopedWorkDir dir;
   const std::filesystem::path folder = dir.Path() / Utf8Path("更新データ");
