@@ -104,39 +104,21 @@ QString ToQtFileFilter(const std::string& filter) {
   return entries.join(QStringLiteral(";;"));
 }
 
-QtPlatform::QtPlatform() : receiver_(std::make_unique<QObject>()) {}
+QtPlatform::QtPlatform()
+    : receiver_(std::make_unique<QObject>()), deliveries_([this](const std::string& text) {
+        MessageBox(text, kAppTitle, MsgButtons::Ok, MsgIcon::Error);
+      }) {}
 
 QtPlatform::~QtPlatform() = default;
 
 void QtPlatform::Deliver(const std::function<void()>& call) {
-  std::deque<std::function<void()>> next;
-  next_.push_back(&next);
-  const auto guarded = [this](const std::function<void()>& run) {
-    try {
-      run();
-    } catch (const std::exception& e) {
-      MessageBox(e.what(), kAppTitle, MsgButtons::Ok, MsgIcon::Error);
-    } catch (...) {
-      MessageBox("Unknown error", kAppTitle, MsgButtons::Ok, MsgIcon::Error);
-    }
-  };
-  guarded(call);
-  // What the call asked to run next, oldest first; each may ask for more.
-  while (!next.empty()) {
-    const std::function<void()> run = std::move(next.front());
-    next.pop_front();
-    guarded(run);
-  }
-  next_.pop_back();
+  deliveries_.Deliver(call);
 }
 
 void QtPlatform::PostNext(std::function<void()> call) {
   // Outside a delivery (or off the GUI thread) there is nothing to run after.
-  if (QThread::currentThread() != receiver_->thread() || next_.empty()) {
-    Post(std::move(call));
-    return;
-  }
-  next_.back()->push_back(std::move(call));
+  if (QThread::currentThread() == receiver_->thread() && deliveries_.QueueNext(call)) return;
+  Post(std::move(call));
 }
 
 MsgAnswer QtPlatform::MessageBox(const std::string& text, const std::string& caption,

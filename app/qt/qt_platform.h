@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/deliveries.h"
 #include "base/platform.h"
 
 class QObject;
@@ -70,9 +71,7 @@ class QtPlatform : public IOperator, public IEventLoop, public IClock, public IF
   QPointer<QWidget> window_;
   // Lives on the GUI thread; queued calls run in its context.
   std::unique_ptr<QObject> receiver_;
-  // Per delivery the GUI thread is in (a modal box runs deliveries of its
-  // own inside one), the calls to run once it returns (PostNext).
-  std::vector<std::deque<std::function<void()>>*> next_;
+  Deliveries deliveries_;
 };
 
 }  // namespace mvx

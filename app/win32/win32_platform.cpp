@@ -95,7 +95,10 @@ class Win32Timer final : public ITimerSource {
   UINT_PTR id_;
 };
 
-Win32Platform::Win32Platform() : gui_thread_(GetCurrentThreadId()) {
+Win32Platform::Win32Platform()
+    : gui_thread_(GetCurrentThreadId()), deliveries_([this](const std::string& text) {
+        MessageBox(text, kAppTitle, MsgButtons::Ok, MsgIcon::Error);
+      }) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof window_class;
@@ -153,25 +156,7 @@ void Win32Platform::RunOnePosted() {
 }
 
 void Win32Platform::Deliver(const std::function<void()>& call) {
-  std::deque<std::function<void()>> next;
-  next_.push_back(&next);
-  const auto guarded = [this](const std::function<void()>& run) {
-    try {
-      run();
-    } catch (const std::exception& e) {
-      MessageBox(e.what(), kAppTitle, MsgButtons::Ok, MsgIcon::Error);
-    } catch (...) {
-      MessageBox("Unknown error", kAppTitle, MsgButtons::Ok, MsgIcon::Error);
-    }
-  };
-  guarded(call);
-  // What the call asked to run next, oldest first; each may ask for more.
-  while (!next.empty()) {
-    const std::function<void()> run = std::move(next.front());
-    next.pop_front();
-    guarded(run);
-  }
-  next_.pop_back();
+  deliveries_.Deliver(call);
 }
 
 void Win32Platform::Post(std::function<void()> call) {
@@ -184,11 +169,8 @@ void Win32Platform::Post(std::function<void()> call) {
 
 void Win32Platform::PostNext(std::function<void()> call) {
   // Outside a delivery (or off the GUI thread) there is nothing to run after.
-  if (GetCurrentThreadId() != gui_thread_ || next_.empty()) {
-    Post(std::move(call));
-    return;
-  }
-  next_.back()->push_back(std::move(call));
+  if (GetCurrentThreadId() == gui_thread_ && deliveries_.QueueNext(call)) return;
+  Post(std::move(call));
 }
 
 std::unique_ptr<ITimerSource> Win32Platform::CreateTimer(std::function<void()> on_fire) {

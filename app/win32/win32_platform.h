@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/deliveries.h"
 #include "base/platform.h"
 #include "base/windows_api.h"
 
@@ -83,9 +84,7 @@ class Win32Platform : public IOperator, public IEventLoop, public IClock, public
   std::map<UINT_PTR, std::function<void()>> timers_;
   std::set<UINT_PTR> zero_timers_;  // started with no interval
   UINT_PTR next_timer_id_ = 1;
-  // Per delivery the GUI thread is in (a modal box runs deliveries of its own
-  // inside one), the calls to run once it returns (PostNext).
-  std::vector<std::deque<std::function<void()>>*> next_;
+  Deliveries deliveries_;
 };
 
 }  // namespace mvx
