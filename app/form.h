@@ -125,7 +125,17 @@ class TForm1 : public PackageFields,
   void CloseDevice();
   void SendCommand(const std::string& command);
   bool WriteCommand(const std::string& command);
+  // The bytes of a command line that one output report of the current device
+  // carries (its output report length less the report ID); 0 without one.
+  std::size_t CommandRoom() const;
+  std::size_t OutputReportLength() const;
   void HidCtrl1DeviceChange(void* sender);
+  // What a device change clears: the labels of the device and the format's
+  // attempts.
+  void ResetDeviceLabels();
+  // A run from the start for the device in the cradle: the log cleared,
+  // state 2.
+  void BeginNewRun();
   void HidCtrl1DeviceData(THidDevice* dev, std::uint8_t report_id, const std::uint8_t* data,
                           std::uint16_t size);
   void HidCtrl1DeviceDataError(THidDevice* dev, std::uint32_t code);
@@ -176,6 +186,9 @@ class TForm1 : public PackageFields,
   bool DeviceFileName(std::string& name);
   // The image could not be read as planned: the run ends.
   void AbortDownload();
+  // Whether the device's output report takes a packet of that size whole;
+  // if not the run ends with the error shown.
+  bool ReportsCarry(std::size_t packet_size);
   // Up to length image bytes from offset; the count read, -1 on failure.
   std::int64_t ReadImageBlock(std::int64_t offset, char* buffer, std::size_t length);
 
@@ -199,6 +212,10 @@ class TForm1 : public PackageFields,
   void ClearReply();          // 35
 
   void RequestInfoUpload();
+  // False when the unit in the cradle after the restart is not the one that
+  // was installed (its serial number differs from IdentifiedSerial): that
+  // run ends there and a new run begins for the unit in the cradle.
+  bool CheckSameUnit(const std::string& serial);
   void SendUploadReply(std::int32_t code, std::int32_t status);
 
   // ---- Device file-system format -------------------------------------------

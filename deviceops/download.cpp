@@ -1,4 +1,5 @@
 // File information, deletion and the firmware download (states 5, 7, 8, 9).
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -13,6 +14,9 @@ namespace mvx {
 namespace {
 
 constexpr auto kDownloadBlock = static_cast<std::int64_t>(protocol::kBlockSize);
+// A data packet (keyword, number, a whole block) is the longest the download
+// sends after its start packet; the end packet carries at most a block too.
+constexpr std::size_t kLongestTransferPacket = protocol::kBlockHeader + protocol::kBlockSize;
 
 }  // namespace
 
@@ -62,6 +66,21 @@ void TForm1::DeleteReply() {
   }
 }
 
+bool TForm1::ReportsCarry(std::size_t packet_size) {
+  // A command line longer than the device's output report is cut to it: a
+  // transfer packet cut so would leave the device with a file of the right
+  // size and the wrong content.
+  const std::size_t room = CommandRoom();
+  if (room >= packet_size) return true;
+  LogNote(Format("Error : Merovox cannot receive the firmware (%zu bytes per report, %zu needed).",
+                 room, packet_size));
+  Label1.SetCaption(
+      "This Merovox cannot receive the firmware.\r\n"
+      "このMerovoxはファームウェアを受信できません。");
+  StopSequencer();
+  return false;
+}
+
 void TForm1::AbortDownload() {
   LogNote("Error : Failed to download data.");
   StopSequencer();
@@ -88,10 +107,13 @@ void TForm1::DownloadBegin() {
   LogNote("packet count:" + std::to_string(DownloadPacketCount));
   LogNote(Format("source packet size hex:%08X", static_cast<unsigned>(DownloadPacketCount)));
 
-  SendCommand(protocol::DownloadStartPacket{protocol::DownloadFamily(UpdateType),
-                                            static_cast<std::uint32_t>(size),
-                                            static_cast<std::uint32_t>(DownloadPacketCount), name}
-                  .Write());
+  const std::string start =
+      protocol::DownloadStartPacket{protocol::DownloadFamily(UpdateType),
+                                    static_cast<std::uint32_t>(size),
+                                    static_cast<std::uint32_t>(DownloadPacketCount), name}
+          .Write();
+  if (!ReportsCarry(std::max(start.size(), kLongestTransferPacket))) return;
+  SendCommand(start);
   SequencerState = state::DownloadTransfer;
 }
 

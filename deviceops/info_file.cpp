@@ -9,6 +9,12 @@
 #include "sequencer/state_table.h"
 
 namespace mvx {
+namespace {
+
+constexpr const char* kUnitNotChecked =
+    "Warning : The returning Merovox is not checked (a serial number is unknown).";
+
+}  // namespace
 
 void TForm1::RequestInfoUpload() {
   SendCommand(std::string("UPLS ") + kInfoFile);
@@ -19,6 +25,22 @@ void TForm1::SendUploadReply(std::int32_t code, std::int32_t status) {
   SendCommand(protocol::UploadAckPacket{static_cast<std::uint32_t>(code),
                                         static_cast<std::uint32_t>(status)}
                   .Write());
+}
+
+bool TForm1::CheckSameUnit(const std::string& serial) {
+  if (IdentifiedSerial.empty() || !deviceops::IsWellFormedSerial(serial)) {
+    LogNote(kUnitNotChecked);
+    return true;
+  }
+  if (Trim(serial) == Trim(IdentifiedSerial)) return true;
+  // The unit installed was taken out during the restart and another set in:
+  // this one never got the image. It is updated in a run of its own; the
+  // installed one gets a new run when it is set in again.
+  ResetDeviceLabels();
+  BeginNewRun();
+  LogNote("Error : Another Merovox was set during the restart.");
+  LogNote("SER : " + Cp932ToUtf8(serial) + " (installed: " + Cp932ToUtf8(IdentifiedSerial) + ")");
+  return false;
 }
 
 void TForm1::NewVersionReply() {
@@ -51,6 +73,7 @@ void TForm1::SerialInfoReply() {
 
   // An answer without all three items cannot vouch for the serial number.
   if (info.Complete && deviceops::IsWellFormedSerial(info.Serial)) {
+    if (!CheckSameUnit(info.Serial)) return;
     SendCommand("CLEAR");
     SequencerState = state::ClearReply;
   } else {
@@ -73,6 +96,7 @@ void TForm1::UploadTransfer() {
   } else {
     Services.Operator.MessageBox("Error : Could not get serial number.", "Warning", MsgButtons::Ok,
                                  MsgIcon::Warning);
+    LogNote(kUnitNotChecked);
     SendCommand("CLEAR");
     SequencerState = state::ClearReply;
   }
@@ -156,6 +180,9 @@ void TForm1::UploadInformation() {
     LogNote("Read retry. Item");
     return;
   }
+  // The information file tells who came back, also when the update lost the
+  // serial number that "GSER" reports.
+  if (!CheckSameUnit(Trim(InfoSer))) return;
   InfoSer = deviceops::PadWithZeros(InfoSer);
   InfoPcb = deviceops::PadWithZeros(InfoPcb);
   InfoBat = deviceops::PadWithZeros(InfoBat);

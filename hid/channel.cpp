@@ -83,6 +83,19 @@ void TForm1::SendCommand(const std::string& command) {
   WriteCommand(command);
 }
 
+std::size_t TForm1::OutputReportLength() const {
+  if (CurrentDevice == nullptr) return 0;
+  HidCaps caps;
+  CurrentDevice->QueryCapabilities(caps);
+  // Exactly the device's output report length; never more than the buffer.
+  return std::min<std::size_t>(caps.OutputReportByteLength, OutputBuffer.size());
+}
+
+std::size_t TForm1::CommandRoom() const {
+  const std::size_t length = OutputReportLength();
+  return length > 0 ? length - 1 : 0;
+}
+
 bool TForm1::WriteCommand(const std::string& command) {
   LogSent(command);
   OutputBuffer.fill(0);
@@ -90,11 +103,7 @@ bool TForm1::WriteCommand(const std::string& command) {
               std::min(command.size(), OutputBuffer.size() - 1));
   if (CurrentDevice == nullptr) return false;
   ResponseReceived = false;
-  HidCaps caps;
-  CurrentDevice->QueryCapabilities(caps);
-  // Exactly the device's output report length; never more than the buffer.
-  const std::size_t length =
-      std::min<std::size_t>(caps.OutputReportByteLength, OutputBuffer.size());
+  const std::size_t length = OutputReportLength();
   std::size_t written = 0;
   if (CurrentDevice->WriteReport(OutputBuffer.data(), length, written)) {
     CurrentDevice->CloseInfoHandle();
@@ -112,14 +121,7 @@ void TForm1::HidCtrl1DeviceChange(void* /*sender*/) {
     LogNote("device change.");
     return;
   }
-  LabelCurrentVersion.SetCaption("------");
-  LabelModelName.SetCaption("-----");
-  LabelSerialNumber.SetCaption("------------");
-  LabelClipboardCopyMessage.SetCaption("");
-  LabelVersionupStatus.SetCaption("");
-  LabelFormatStatus.SetCaption("");
-  FormatAttempts = 0;
-  FormatAllowed = false;
+  ResetDeviceLabels();
   LogNote("device change.");
 
   if (CurrentDevice != nullptr) {  // held and no longer present: disconnect
@@ -137,8 +139,7 @@ void TForm1::HidCtrl1DeviceChange(void* /*sender*/) {
       SequencerState = state::RequeryVersion;
       Timer2.SetEnabled(false);
     } else {
-      Memo1.Clear();
-      SequencerState = state::SetClock;
+      BeginNewRun();
     }
   } else if (SequencerState == state::Closing) {
     SequencerState = state::Idle;
@@ -165,6 +166,22 @@ void TForm1::HidCtrl1DeviceDataError(THidDevice* dev, std::uint32_t code) {
   // handled): only a read thread that stopped for good is worth a line.
   if (code != kReadThreadFailed) return;
   LogNote("Error : Reading from Merovox stopped (" + dev->ReadFailure() + ").");
+}
+
+void TForm1::ResetDeviceLabels() {
+  LabelCurrentVersion.SetCaption("------");
+  LabelModelName.SetCaption("-----");
+  LabelSerialNumber.SetCaption("------------");
+  LabelClipboardCopyMessage.SetCaption("");
+  LabelVersionupStatus.SetCaption("");
+  LabelFormatStatus.SetCaption("");
+  FormatAttempts = 0;
+  FormatAllowed = false;
+}
+
+void TForm1::BeginNewRun() {
+  Memo1.Clear();
+  SequencerState = state::SetClock;
 }
 
 FramedResponse FrameResponse(std::string_view report) {

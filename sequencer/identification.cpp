@@ -6,6 +6,7 @@
 #include "app/form.h"
 #include "base/codepage.h"
 #include "base/text.h"
+#include "deviceops/file_exchange.h"
 #include "sequencer/device_text.h"
 #include "sequencer/model_table.h"
 #include "sequencer/state_table.h"
@@ -191,6 +192,7 @@ void TForm1::BeginTransfer() {
 // ---- Before the transfer ----------------------------------------------------
 
 void TForm1::SetClock() {
+  IdentifiedSerial.clear();
   SendCommand("RTC SET " + std::to_string(ClockSeconds(Services.Clock.Now())));
   SequencerState = state::ClockReply;
 }
@@ -232,10 +234,12 @@ void TForm1::SerialReply() {
   if (BeginsWithOk(response)) {
     // "OK" counts as the first item: "OK a b serial" or "OK serial".
     const std::vector<std::string> items = SplitItems(response);
-    if (items.size() == 4)
-      LabelSerialNumber.SetCaption(Shown(items[3]));
-    else if (items.size() == 2)
-      LabelSerialNumber.SetCaption(Shown(items[1]));
+    std::string serial;
+    if (items.size() == 4) serial = items[3];
+    if (items.size() == 2) serial = items[1];
+    if (!serial.empty()) LabelSerialNumber.SetCaption(Shown(serial));
+    // Whoever comes back after the restart is recognised by this number.
+    if (deviceops::IsWellFormedSerial(serial)) IdentifiedSerial = serial;
     LabelClipboardCopyMessage.SetCaption("");
   }
   if (UpdateType == 2 && SubCodeIn(VersionSubCode, kKindFrom, kSubCodeTop)) {

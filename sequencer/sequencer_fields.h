@@ -19,6 +19,9 @@ struct SequencerFields {
   std::string VersionSubCode;
   std::string NewVersionSubCode;
   bool FormatAllowed = false;
+  // The serial number the identification read before the install, when it
+  // is well formed; empty: the unit cannot be recognised by it.
+  std::string IdentifiedSerial;
 };
 
 }  // namespace mvx

@@ -68,6 +68,8 @@ class UploadTest : public OpsTest {
 };
 
 TEST_F(UploadTest, InOrderUploadWritesTheFileAndSetsTheSerial) {
+  // The unit identified before the install by the serial its file carries.
+  Form.IdentifiedSerial = "TV0400001234";
   // A full data packet, then the end packet with the rest.
   const std::string file = kItems + std::string(1016 - kItems.size(), ';') + "\r\nrest of file\r\n";
   const std::string head = file.substr(0, 1016), tail = file.substr(1016);
