@@ -51,7 +51,7 @@ class TForm1;
 
 // The state numbers by name: SequencerState = state::KindReply.
 namespace state {
-#define MVX_STATE_CONSTANT(number, name, step) name = number,
+#define MVX_STATE_CONSTANT(number, name, step) name = (number),
 enum : int { MVX_SEQUENCER_STATES(MVX_STATE_CONSTANT) };
 #undef MVX_STATE_CONSTANT
 }  // namespace state

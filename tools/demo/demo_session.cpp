@@ -49,7 +49,7 @@ std::string OneLine(const std::string& text) {
 }
 
 std::string WriteSamplePackage(const std::string& folder) {
-  const std::string package = PathUtf8(Utf8Path(folder) / "sample.tvu");
+  std::string package = PathUtf8(Utf8Path(folder) / "sample.tvu");
   WritePackageFile(package, PackageOptions{kSampleVersion, "", "Tavun"}, SampleImage());
   return package;
 }
