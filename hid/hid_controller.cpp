@@ -169,17 +169,23 @@ void THidDeviceController::Release(THidDevice*& device) {
 }
 
 void THidDeviceController::Destroy(THidDevice*& device) {
-  const auto place = Find(device);
+  THidDevice* target = device;
   device = nullptr;
+  if (!Listed(target)) return;
+  const THidDataEvent data_handler = target->DataHandler();
+  const THidPlugEvent unplug_handler = target->UnplugHandler;
+  const auto wait_slice = static_cast<int>(target->WaitSlice());
+  // Its read thread ends first, while the device is still listed: a delivery
+  // the thread is waiting to make runs its handlers on a whole list, and may
+  // even release the device itself.
+  target->StopReading();
+  const auto place = Find(target);
   if (place == list_.end()) return;
   std::unique_ptr<THidDevice> old = std::move(*place);
   const bool present = old->Present();
-  const THidDataEvent data_handler = old->DataHandler();
-  const THidPlugEvent unplug_handler = old->UnplugHandler;
-  const auto wait_slice = static_cast<int>(old->WaitSlice());
   std::unique_ptr<THidPnPInfo> pnp = std::move(old->pnp_);
-  // Stops its read thread (whose last delivery may still run handlers) and
-  // closes its handles; its place in the list stays empty meanwhile.
+  // Closes its handles; nothing runs meanwhile, so the empty place in the
+  // list is never seen.
   old.reset();
   if (present) {
     try {
