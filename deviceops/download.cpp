@@ -72,8 +72,8 @@ bool TForm1::ReportsCarry(std::size_t packet_size) {
   // size and the wrong content.
   const std::size_t room = CommandRoom();
   if (room >= packet_size) return true;
-  LogNote(Format("Error : Merovox cannot receive the firmware (%zu bytes per report, %zu needed).",
-                 room, packet_size));
+  LogNote("Error : Merovox cannot receive the firmware (" + std::to_string(room) +
+          " bytes per report, " + std::to_string(packet_size) + " needed).");
   Label1.SetCaption(
       "This Merovox cannot receive the firmware.\r\n"
       "このMerovoxはファームウェアを受信できません。");

@@ -289,12 +289,16 @@ void Win32Platform::Close() {
   if (window_ != nullptr) PostMessageW(window_, WM_CLOSE, 0, 0);
 }
 
-int Win32Platform::RunMessageLoop() {
+void Win32Platform::Dispatch(MSG& message, HWND navigation) {
+  if (navigation != nullptr && IsWindow(navigation) && IsDialogMessageW(navigation, &message))
+    return;
+  TranslateMessage(&message);
+  DispatchMessageW(&message);
+}
+
+int Win32Platform::RunMessageLoop(HWND navigation) {
   MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) Dispatch(message, navigation);
   return static_cast<int>(message.wParam);
 }
 

@@ -66,8 +66,13 @@ class Win32Platform : public IOperator, public IEventLoop, public IClock, public
   // form would show it.
   void Deliver(const std::function<void()>& call);
 
-  // The thread's message loop, until WM_QUIT; its exit code.
-  static int RunMessageLoop();
+  // The thread's message loop, until WM_QUIT; its exit code. Keys that move
+  // between the controls of navigation (Tab, Space on a check box) go to the
+  // dialog manager first: the cross-type box beyond the visible strip is
+  // reached that way.
+  static int RunMessageLoop(HWND navigation = nullptr);
+  // One message as that loop handles it.
+  static void Dispatch(MSG& message, HWND navigation);
 
  private:
   friend class Win32Timer;

@@ -96,9 +96,10 @@ Win32MainWindow::Win32MainWindow(TForm1& form) : form_(form), dpi_(SystemDpi()) 
   font_ = MakeFont(Scaled(12), FW_NORMAL);
   box_font_ = MakeFont(Scaled(15), FW_NORMAL);
   status_font_ = MakeFont(Scaled(16), FW_BOLD);
-  window_ = CreateWindowExW(0, kWindowClass, Wide(kAppTitle).c_str(), kStyle, CW_USEDEFAULT,
-                            CW_USEDEFAULT, Scaled(kStripWidth), Scaled(kStripHeight), nullptr,
-                            nullptr, instance, this);
+  // WS_EX_CONTROLPARENT: Tab moves between the tab stops among its controls.
+  window_ = CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, Wide(kAppTitle).c_str(), kStyle,
+                            CW_USEDEFAULT, CW_USEDEFAULT, Scaled(kStripWidth), Scaled(kStripHeight),
+                            nullptr, nullptr, instance, this);
   if (window_ == nullptr) throw std::runtime_error("The main window cannot be created.");
   BuildMenu();
   BuildControls();
@@ -296,6 +297,17 @@ LRESULT Win32MainWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         SetTextColor(dc, RGB(0x00, 0x80, 0x00));
       return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     }
+    case WM_ACTIVATE:
+      // The control that had the focus gets it back when a box closes, as in
+      // a dialog: the operator's Tab and Space go on where they were.
+      if (LOWORD(wparam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus != nullptr && IsChild(window_, focus)) focus_ = focus;
+      } else if (focus_ != nullptr && IsWindow(focus_)) {
+        SetFocus(focus_);
+        return 0;
+      }
+      return DefWindowProcW(window_, message, wparam, lparam);
     case WM_DPICHANGED: {
       const auto* suggested = reinterpret_cast<const RECT*>(lparam);
       SetWindowPos(window_, nullptr, suggested->left, suggested->top,
@@ -349,7 +361,7 @@ int RunMainWindow(Win32Platform& platform, TForm1& form, const RunHooks& hooks) 
   ShowWindow(window.Handle(), SW_SHOWNORMAL);
   UpdateWindow(window.Handle());
   if (hooks.shown) hooks.shown(window);
-  const int status = Win32Platform::RunMessageLoop();
+  const int status = Win32Platform::RunMessageLoop(window.Handle());
   form.SetView(nullptr);
   platform.SetWindow(nullptr);
   return status;

@@ -55,6 +55,7 @@ class Win32MainWindow {
   HFONT box_font_ = nullptr;     // the check boxes' 15 pixels
   HFONT status_font_ = nullptr;  // the status labels' bold 16 pixels
   int dpi_ = 96;
+  HWND focus_ = nullptr;  // the control with the focus while a box is open
   std::map<std::string, HWND> controls_;
   std::map<WORD, std::function<void()>> commands_;  // child control id -> click
   std::vector<TControl*> bound_;

@@ -43,40 +43,47 @@ HWND OpenDialog() {
 
 }  // namespace
 
-BoxDriver::BoxDriver(Win32Platform& platform) : platform_(platform) {}
+BoxDriver::BoxDriver(Win32Platform& platform) : platform_(platform) {
+  poll_ = platform_.CreateTimer([this] { Poll(); });
+  poll_->Start(20);
+}
 
 void BoxDriver::Answer(BoxSeen* seen, std::wstring button, int button_id, std::wstring type) {
-  poll_ = platform_.CreateTimer([this, seen, button, button_id, type] {
-    HWND dialog = OpenDialog();
-    if (dialog == nullptr) return;
-    poll_->Stop();
-    seen->Shown = true;
-    seen->Title = TextOf(dialog);
-    HWND press = nullptr;
-    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-      const std::wstring kind = ClassOf(child);
-      const std::wstring text = TextOf(child);
-      if (kind == L"Button") {
-        seen->Buttons.push_back(text);
-        if ((!button.empty() && WithoutAmpersand(text) == WithoutAmpersand(button)) ||
-            (button_id != 0 && GetDlgCtrlID(child) == button_id))
-          press = child;
-      } else if (kind == L"Static" && !text.empty() && seen->Text.empty()) {
-        seen->Text = text;
-      } else if (kind == L"Edit" && !type.empty()) {
-        SetWindowTextW(child, type.c_str());
-      }
+  pending_.push_back({seen, std::move(button), button_id, std::move(type)});
+}
+
+void BoxDriver::Poll() {
+  if (pending_.empty()) return;
+  HWND dialog = OpenDialog();
+  if (dialog == nullptr) last_ = nullptr;
+  if (dialog == nullptr || dialog == last_) return;
+  const Pending answer = pending_.front();
+  pending_.pop_front();
+  last_ = dialog;
+  BoxSeen* seen = answer.Seen;
+  seen->Shown = true;
+  seen->Title = TextOf(dialog);
+  HWND press = nullptr;
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    const std::wstring kind = ClassOf(child);
+    const std::wstring text = TextOf(child);
+    if (kind == L"Button") {
+      seen->Buttons.push_back(text);
+      if ((!answer.Button.empty() && WithoutAmpersand(text) == WithoutAmpersand(answer.Button)) ||
+          (answer.ButtonId != 0 && GetDlgCtrlID(child) == answer.ButtonId))
+        press = child;
+    } else if (kind == L"Static" && !text.empty() && seen->Text.empty()) {
+      seen->Text = text;
+    } else if (kind == L"Edit" && !answer.Type.empty()) {
+      SetWindowTextW(child, answer.Type.c_str());
     }
-    if (press != nullptr)
-      PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(press), BN_CLICKED),
-                   reinterpret_cast<LPARAM>(press));
-    else
-      PostMessageW(dialog, WM_CLOSE, 0, 0);
-    // The timer is not destroyed inside its own tick.
-    done_.push_back(std::move(poll_));
-  });
-  poll_->Start(20);
+  }
+  if (press != nullptr)
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(press), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(press));
+  else
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
 }
 
 }  // namespace mvx::test

@@ -4,6 +4,7 @@
 // presses the chosen button.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,14 +22,22 @@ struct BoxSeen {
 class BoxDriver {
  public:
   explicit BoxDriver(Win32Platform& platform);
-  // The next box that opens: record it into seen, type text into its edit
-  // field (when given) and press the button whose text, less its "&", is
-  // button, or else whose id is button_id.
+  // The next box that opens (after those answered before): record it into
+  // seen, type text into its edit field (when given) and press the button
+  // whose text, less its "&", is button, or else whose id is button_id.
   void Answer(BoxSeen* seen, std::wstring button, int button_id = 0, std::wstring type = {});
 
  private:
+  struct Pending {
+    BoxSeen* Seen;
+    std::wstring Button;
+    int ButtonId;
+    std::wstring Type;
+  };
+  void Poll();
   std::unique_ptr<ITimerSource> poll_;
-  std::vector<std::unique_ptr<ITimerSource>> done_;
+  std::deque<Pending> pending_;
+  HWND last_ = nullptr;  // the box answered last, until it has closed
   Win32Platform& platform_;
 };
 

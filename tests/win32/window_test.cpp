@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "app/win32/wide_text.h"
@@ -77,13 +78,22 @@ class WindowTest : public ::testing::Test {
     MSG message;
     while (!done()) {
       if (GetTickCount() > end) return false;
-      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-      }
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        Win32Platform::Dispatch(message, window.Handle());
       Sleep(1);
     }
     return true;
+  }
+  // A key pressed and released on the control that has the focus, through
+  // the program's own loop.
+  void Key(WPARAM key) {
+    HWND focus = GetFocus() != nullptr ? GetFocus() : window.Handle();
+    PostMessageW(focus, WM_KEYDOWN, key, 1);
+    PostMessageW(focus, WM_KEYUP, key, 0xC0000001);
+    PumpUntil([] {
+      MSG message;
+      return !PeekMessageW(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_NOREMOVE);
+    });
   }
   void Menu(const char* name) {
     SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(Win32MainWindow::CommandOf(name), 0), 0);
@@ -306,6 +316,43 @@ TEST_F(WindowTest, VersionBoxAndCloseFromTheMenu) {
   EXPECT_TRUE(PumpUntil([&closed] { return closed; }));
   EXPECT_FALSE(std::filesystem::exists("_fwbin"));
   EXPECT_FALSE(program.form.Timer1.Enabled());
+}
+
+TEST_F(WindowTest, TabReachesTheCrossTypeBoxAndSpaceUnlocksIt) {
+  HWND cross_type = Control("CheckBoxSarSdfVersionup");
+  SetFocus(window.Handle());
+  // Around the tab stops: the cross-type box is one, the format box and the
+  // close button are not.
+  std::set<HWND> reached;
+  for (int i = 0; i < 4; ++i) {
+    Key(VK_TAB);
+    reached.insert(GetFocus());
+  }
+  EXPECT_TRUE(reached.count(cross_type));
+  EXPECT_FALSE(reached.count(Control("CheckBoxFileFormat")));
+  EXPECT_FALSE(reached.count(Control("SpeedButton1")));
+  ASSERT_EQ(GetFocus(), cross_type);
+
+  // Space, then No: unchecked again, nothing unlocked.
+  BoxSeen question;
+  driver.Answer(&question, L"いいえ(&N)");
+  Key(VK_SPACE);
+  ASSERT_TRUE(question.Shown);
+  EXPECT_EQ(question.Title, L"警告");
+  EXPECT_FALSE(program.form.CrossTypeEnabled);
+  EXPECT_EQ(SendMessageW(cross_type, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+
+  // Space, Yes and the access code: unlocked and checked.
+  BoxSeen yes, code;
+  driver.Answer(&yes, L"はい(&Y)");
+  driver.Answer(&code, L"OK", 0, L"9137");
+  Key(VK_SPACE);
+  ASSERT_TRUE(yes.Shown);
+  EXPECT_EQ(yes.Title, L"警告");
+  ASSERT_TRUE(PumpUntil([&code] { return code.Shown; }));
+  EXPECT_EQ(code.Title, L"SAR/SDF Versionup enable");
+  EXPECT_TRUE(program.form.CrossTypeEnabled);
+  EXPECT_EQ(SendMessageW(cross_type, BM_GETCHECK, 0, 0), BST_CHECKED);
 }
 
 TEST_F(WindowTest, LabelClicksCopyToTheClipboard) {
