@@ -1,24 +1,116 @@
 #include "base/controls.h"
 
-namespace mvx {
+#include <algorithm>
+#include <cstring>
 
-void TMemo::Add(const std::string& text) {
+namespace mvx {
+namespace {
+
+// Where the next CR or LF at or after from lies (npos: none). Each is looked
+// for with memchr and remembered until it is passed, so a long text is read
+// about twice, however many lines it holds.
+class BreakFinder {
+ public:
+  explicit BreakFinder(std::string_view text)
+      : text_(text), cr_(Find('\r', 0)), lf_(Find('\n', 0)) {}
+  std::size_t Next(std::size_t from) {
+    if (cr_ < from) cr_ = Find('\r', from);
+    if (lf_ < from) lf_ = Find('\n', from);
+    return std::min(cr_, lf_);
+  }
+
+ private:
+  std::size_t Find(char c, std::size_t from) const {
+    if (from >= text_.size()) return std::string_view::npos;
+    const void* at = std::memchr(text_.data() + from, c, text_.size() - from);
+    return at == nullptr ? std::string_view::npos
+                         : static_cast<std::size_t>(static_cast<const char*>(at) - text_.data());
+  }
+
+  std::string_view text_;
+  std::size_t cr_, lf_;  // the next of each at or after the last from
+};
+
+}  // namespace
+
+TMemo::Subscription& TMemo::Subscription::operator=(Subscription&& other) noexcept {
+  if (this != &other) {
+    Cancel();
+    memo_ = std::exchange(other.memo_, nullptr);
+    key_ = other.key_;
+  }
+  return *this;
+}
+
+void TMemo::Subscription::Cancel() {
+  if (memo_ != nullptr) std::exchange(memo_, nullptr)->Forget(key_);
+}
+
+TMemo::Subscription TMemo::Listen(Listener listener) {
+  const int key = ++next_key_;
+  listeners_.emplace_back(key, std::move(listener));
+  return Subscription(*this, key);
+}
+
+void TMemo::Forget(int key) {
+  std::erase_if(listeners_, [key](const auto& entry) { return entry.first == key; });
+}
+
+void TMemo::Add(std::string_view text) {
   // CR LF, CR and LF each break the line.
+  BreakFinder breaks(text);
   std::size_t from = 0;
   while (true) {
-    const std::size_t end = text.find_first_of("\r\n", from);
-    lines_.emplace_back(text, from, end == std::string::npos ? std::string::npos : end - from);
-    if (OnLineAdded) OnLineAdded(lines_.back());
-    if (end == std::string::npos) break;
+    const std::size_t end = breaks.Next(from);
+    const std::string_view line =
+        text.substr(from, end == std::string_view::npos ? std::string_view::npos : end - from);
+    // By index: a listener may subscribe or cancel while it is told.
+    for (std::size_t i = 0; i < listeners_.size(); ++i)
+      if (listeners_[i].second.LineAdded) listeners_[i].second.LineAdded(line);
+    if (end == std::string_view::npos) break;
     from = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
   }
   Changed();
 }
 
 void TMemo::Clear() {
-  lines_.clear();
-  if (OnCleared) OnCleared();
+  for (std::size_t i = 0; i < listeners_.size(); ++i)
+    if (listeners_[i].second.Cleared) listeners_[i].second.Cleared();
   Changed();
 }
+
+void LineStore::Append(std::string_view line) {
+  starts_.push_back(bytes_.size());
+  bytes_.append(line);
+}
+
+void LineStore::Clear() {
+  // The buffers go too: a cleared log gives its memory back.
+  std::string().swap(bytes_);
+  std::vector<std::size_t>().swap(starts_);
+}
+
+std::string_view LineStore::Line(std::size_t index) const {
+  const std::size_t begin = starts_.at(index);
+  const std::size_t end = index + 1 < starts_.size() ? starts_[index + 1] : bytes_.size();
+  return std::string_view(bytes_).substr(begin, end - begin);
+}
+
+std::string LineStore::Joined(std::string_view separator) const {
+  std::string out;
+  out.reserve(bytes_.size() + starts_.size() * separator.size());
+  for (std::size_t i = 0; i < starts_.size(); ++i) out.append(Line(i)).append(separator);
+  return out;
+}
+
+std::vector<std::string> LineStore::Copy(std::size_t first) const {
+  std::vector<std::string> out;
+  for (std::size_t i = first; i < starts_.size(); ++i) out.emplace_back(Line(i));
+  return out;
+}
+
+MemoRecorder::MemoRecorder(TMemo& memo)
+    : subscription_(memo.Listen(
+          {[this](std::string_view line) { lines_.Append(line); }, [this] { lines_.Clear(); }})) {}
 
 }  // namespace mvx

@@ -6,6 +6,8 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace mvx {
@@ -85,19 +87,75 @@ class TMenuItem : public TControl {
   bool enabled_ = true;
 };
 
-// The log: one entry per appended line; a text with embedded line breaks
-// becomes several lines, as a multi-line text control shows it.
+// The log: a text with embedded line breaks becomes several lines, as a
+// multi-line text control shows it. The control keeps no lines itself: the
+// shell's log view, the scenario transcript and the tests listen for them, and
+// each keeps what it needs.
 class TMemo : public TControl {
  public:
-  std::function<void(const std::string& line)> OnLineAdded;
-  std::function<void()> OnCleared;
+  struct Listener {
+    std::function<void(std::string_view line)> LineAdded;
+    std::function<void()> Cleared;
+  };
 
-  const std::vector<std::string>& Lines() const { return lines_; }
-  void Add(const std::string& text);
+  // Listening lasts as long as the subscription; the memo must outlive it.
+  class Subscription {
+   public:
+    Subscription() = default;
+    Subscription(TMemo& memo, int key) : memo_(&memo), key_(key) {}
+    Subscription(Subscription&& other) noexcept { *this = std::move(other); }
+    Subscription& operator=(Subscription&& other) noexcept;
+    Subscription(const Subscription&) = delete;
+    Subscription& operator=(const Subscription&) = delete;
+    ~Subscription() { Cancel(); }
+    void Cancel();
+
+   private:
+    TMemo* memo_ = nullptr;
+    int key_ = 0;
+  };
+
+  // Listeners are told in the order they subscribed.
+  [[nodiscard]] Subscription Listen(Listener listener);
+  void Add(std::string_view text);
   void Clear();
 
  private:
-  std::vector<std::string> lines_;
+  void Forget(int key);
+
+  std::vector<std::pair<int, Listener>> listeners_;
+  int next_key_ = 0;
+};
+
+// Lines of text kept compactly: the bytes of every line in one growing buffer
+// and where each line begins. A log of tens of megabytes costs its bytes and
+// eight more per line.
+class LineStore {
+ public:
+  void Append(std::string_view line);
+  void Clear();
+  std::size_t Count() const { return starts_.size(); }
+  std::string_view Line(std::size_t index) const;
+  std::size_t Bytes() const { return bytes_.size(); }
+  // Every line, each followed by the separator.
+  std::string Joined(std::string_view separator) const;
+  // Lines from first to the end as strings (for tests and transcripts).
+  std::vector<std::string> Copy(std::size_t first = 0) const;
+
+ private:
+  std::string bytes_;
+  std::vector<std::size_t> starts_;
+};
+
+// A LineStore that listens to a memo for as long as it lives.
+class MemoRecorder {
+ public:
+  explicit MemoRecorder(TMemo& memo);
+  const LineStore& Lines() const { return lines_; }
+
+ private:
+  LineStore lines_;
+  TMemo::Subscription subscription_;
 };
 
 }  // namespace mvx

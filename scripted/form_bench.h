@@ -33,7 +33,8 @@ struct FormBench {
   // Every log line without its time stamp (marker kept).
   std::vector<std::string> LogLines() const {
     std::vector<std::string> out;
-    for (const auto& line : Form.Memo1.Lines()) out.push_back(WithoutStamp(line));
+    for (std::size_t i = 0; i < Recorded.Lines().Count(); ++i)
+      out.push_back(WithoutStamp(std::string(Recorded.Lines().Line(i))));
     return out;
   }
   // Hands a response to the channel as the read thread would.
@@ -54,6 +55,8 @@ struct FormBench {
   std::unique_ptr<SimBackend> Sim;
   IHidBackend* Hid;
   TForm1 Form;
+  // Every log line since the last clear, as the log control shows them.
+  MemoRecorder Recorded{Form.Memo1};
 
  private:
   std::vector<std::string> LinesWithMarker(const char* marker) const {

@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -21,7 +20,6 @@ namespace {
 
 // How long a new log line may wait for the log control: short to the eye,
 // long enough to gather the lines of many packets.
-constexpr int kLogFlushMs = 100;
 
 QFont WindowFont(int pixel_size) {
   // Tahoma where it is installed; the Japanese texts need a font with
@@ -79,8 +77,7 @@ MainWindow::MainWindow(TForm1& form) : form_(form) {
 
 MainWindow::~MainWindow() {
   for (TControl* control : bound_) control->OnChanged = nullptr;
-  form_.Memo1.OnLineAdded = nullptr;
-  form_.Memo1.OnCleared = nullptr;
+  memo_listening_.Cancel();
 }
 
 void MainWindow::Bind(TControl& control, std::function<void()> show) {
@@ -184,33 +181,14 @@ void MainWindow::BuildControls() {
   copied->setPalette(copied_palette);
 
   // The log comes before the check boxes in the tab order.
-  auto* memo = new QPlainTextEdit(strip_);
+  auto* memo = new LogView(strip_);
   memo->setObjectName(QString::fromStdString(f.Memo1.Name));
   const ControlPlace log = PlaceOf(f.Memo1.Name);
   memo->setGeometry(log.Left, log.Top, log.Width, log.Height);
-  memo->setReadOnly(true);
-  memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  memo->setLineWrapMode(QPlainTextEdit::NoWrap);
-  memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  memo->setTabChangesFocus(true);
-  memo->setFocusPolicy(Qt::StrongFocus);
   memo_ = memo;
-  log_flush_.setSingleShot(true);
-  log_flush_.setInterval(kLogFlushMs);
-  connect(&log_flush_, &QTimer::timeout, this, [this] { FlushLog(); });
-  for (const std::string& line : f.Memo1.Lines())
-    pending_log_.push_back(QString::fromStdString(line));
-  FlushLog();
-  f.Memo1.OnLineAdded = [this](const std::string& line) {
-    pending_log_.push_back(QString::fromStdString(line));
-    if (!log_flush_.isActive()) log_flush_.start();
-  };
-  f.Memo1.OnCleared = [this] {
-    pending_log_.clear();
-    log_flush_.stop();
-    memo_->clear();
-  };
+  LogModel& lines = memo->Model();
+  memo_listening_ = f.Memo1.Listen(
+      {[&lines](std::string_view line) { lines.Append(line); }, [&lines] { lines.Clear(); }});
 
   QCheckBox* format = AddCheckBox(f.CheckBoxFileFormat);
   QCheckBox* cross_type = AddCheckBox(f.CheckBoxSarSdfVersionup);
@@ -261,11 +239,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::FlushLog() {
-  log_flush_.stop();
-  if (pending_log_.isEmpty() || memo_ == nullptr) return;
-  // One paragraph per line: the line feeds become paragraph breaks.
-  memo_->appendPlainText(pending_log_.join(QLatin1Char('\n')));
-  pending_log_.clear();
+  if (memo_ != nullptr) memo_->Model().Flush();
 }
 
 int RunMainWindow(QApplication& app, QtPlatform& platform, TForm1& form, const RunHooks& hooks) {

@@ -5,17 +5,15 @@
 
 #include <QLabel>
 #include <QMainWindow>
-#include <QStringList>
-#include <QTimer>
 #include <functional>
 #include <vector>
 
 #include "app/form.h"
+#include "app/qt/log_view.h"
 #include "app/window_layout.h"
 
 class QApplication;
 class QCheckBox;
-class QPlainTextEdit;
 
 namespace mvx {
 
@@ -67,12 +65,8 @@ class MainWindow : public QMainWindow {
 
   TForm1& form_;
   QWidget* strip_ = nullptr;
-  // The log control takes new lines in batches: laying out each long line
-  // as it comes (a download logs a 3,000-character line per packet) would
-  // cost far more than the download itself.
-  QPlainTextEdit* memo_ = nullptr;
-  QStringList pending_log_;
-  QTimer log_flush_;
+  LogView* memo_ = nullptr;
+  TMemo::Subscription memo_listening_;
   std::vector<TControl*> bound_;
   bool destroyed_ = false;
 };

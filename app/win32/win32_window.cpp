@@ -78,7 +78,7 @@ UINT Win32MainWindow::CommandOf(const std::string& name) {
   return 0;
 }
 
-Win32MainWindow::Win32MainWindow(TForm1& form) : form_(form), dpi_(SystemDpi()) {
+Win32MainWindow::Win32MainWindow(TForm1& form) : form_(form), dpi_(SystemDpi()), log_(form.Memo1) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
   HINSTANCE instance = GetModuleHandleW(nullptr);

@@ -1,8 +1,9 @@
 // The main window on the Win32 API: the 280 x 111 strip under the menu that
 // the operator sees (Label1 and ProgressBar1), and the labels, check boxes
 // and button of the form beyond it as real child windows, each bound to the
-// form's control. The log (Memo1) lies beyond the strip too and is kept by
-// the form alone: nothing ever shows it, so no control lays it out.
+// form's control. The log (Memo1) lies beyond the strip too: nothing ever
+// shows it, so the window keeps its lines as text (Log) and no control lays
+// them out.
 #pragma once
 
 #include <functional>
@@ -30,6 +31,8 @@ class Win32MainWindow {
   // The child window bound to the form's control of that name; nullptr when
   // none is.
   HWND Control(const std::string& name) const;
+  // Memo1's lines since the last clear.
+  const LineStore& Log() const { return log_.Lines(); }
   // The menu command of a menu item of the form.
   static UINT CommandOf(const std::string& name);
 
@@ -59,6 +62,7 @@ class Win32MainWindow {
   std::map<std::string, HWND> controls_;
   std::map<WORD, std::function<void()>> commands_;  // child control id -> click
   std::vector<TControl*> bound_;
+  MemoRecorder log_;
   bool destroyed_ = false;
 };
 

@@ -1,23 +1,33 @@
 // Downloads a 16 MiB image to the emulated Merovox through the simulated HID
 // backend, the tool's real main window core and the Qt shell's event loop
-// (offscreen; the operator's answers are scripted): once with the
-// device answering each packet at once and once 250 us after it arrived. After
-// each download the device installs and stays away while the tool waits in
-// state 14 with Timer1 running, and the benchmark measures what that waiting
-// costs.
+// (offscreen; the operator's answers are scripted), with the device answering
+// each packet at once and 250 us after it arrived. Each round runs the
+// download's floor (the same mechanism with none of the tool's work, see
+// floor.h) and the tool one after the other, so that both see the same
+// machine; the report gives the medians of the rounds and the ratio tool /
+// floor. After the first round's download the device installs and stays away
+// while the tool waits in state 14, and the benchmark measures what that
+// waiting costs.
 //
-//   bench_download [MiB] [wait-window-seconds]     (defaults 16 and 5)
+//   bench_download [--window] [--rounds N] [--versionups N] [MiB] [wait-window-seconds]
 //
-// Targets: at 250 us at least 0.95 of the rate the device's latency allows; at
-// 0 us at least 20,000 packets per second; waiting in state 14 at most 1 % of
-// a core.
+// --window: the main window (offscreen) shows the log, so its cost counts.
+// --versionups N: afterwards N whole version-ups of different devices, one
+// after the other, by one main window, with the resident memory after each.
+//
+// Targets: tool / floor at least 0.95 at 0 us and at 250 us; the GUI thread's
+// CPU per packet at most 1.2 times the floor's; the peak resident memory of a
+// download at most 1.3 times the log's text plus 40 MiB; waiting in state 14
+// at most 1 % of a core.
 #include <sys/resource.h>
 
 #include <QApplication>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <span>
 #include <string>
@@ -27,11 +37,14 @@
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
 #include "base/ini_profile.h"
+#include "base/text.h"
 #include "bench/download/answer_scheduler.h"
+#include "bench/download/floor.h"
 #include "emulator/merovox_device.h"
 #include "emulator/sim_merovox.h"
 #include "hid/sim/sim_backend.h"
 #include "package/package_builder.h"
+#include "protocol/layouts.h"
 #include "scripted/scripted_operator.h"
 #include "sequencer/state_table.h"
 
@@ -56,11 +69,6 @@ long PeakRssMiB() {
 
 double Since(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // A package holding an image of the given size, in the working folder.
@@ -103,6 +111,38 @@ class CountingLoop : public IEventLoop {
   std::uint64_t events_ = 0;  // GUI thread only
 };
 
+// The resident memory, and its peak since the last reset, from the kernel.
+long StatusKiB(const char* field) {
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  if (status == nullptr) return -1;
+  char line[256];
+  long kib = -1;
+  const std::size_t length = std::strlen(field);
+  while (std::fgets(line, sizeof line, status) != nullptr)
+    if (std::strncmp(line, field, length) == 0 && line[length] == ':')
+      kib = std::atol(line + length + 1);
+  std::fclose(status);
+  return kib;
+}
+
+void ResetPeakRss() {
+  if (std::FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
+    std::fputs("5", refs);
+    std::fclose(refs);
+  }
+}
+
+double MiB(long kib) {
+  return static_cast<double>(kib) / 1024.0;
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const std::size_t mid = values.size() / 2;
+  return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
 struct Figures {
   bool Downloaded = false;
   long Packets = 0;  // the start packet, the data packets and the end packet
@@ -110,6 +150,8 @@ struct Figures {
   double DownloadCpu = 0;     // the whole process, the emulated device included
   double DownloadGuiCpu = 0;  // the GUI thread alone: the tool's steps, log and channel
   bench::AnswerScheduler::Answers Device;
+  long PeakRssKiB = 0;         // from the package's opening to the download's end
+  std::uint64_t LogBytes = 0;  // the log's text at the download's end, a line break per line
   bool Waited = false;
   double WaitSeconds = 0;
   double WaitCpuProcess = 0;
@@ -117,7 +159,8 @@ struct Figures {
   std::uint64_t WaitTimerEvents = 0;
 };
 
-// One version-up up to the wait for the restarted device.
+// One version-up up to the end of the download, or with window_s > 0 up to
+// window_s seconds into the wait for the restarted device.
 Figures Run(QApplication& app, QtPlatform& platform, const std::string& package,
             std::chrono::microseconds latency, int window_s, bool with_window) {
   CountingLoop loop(platform);
@@ -171,27 +214,38 @@ Figures Run(QApplication& app, QtPlatform& platform, const std::string& package,
     form.SetView(&platform);
     shown->show();
   }
-  const auto to_window = form.Memo1.OnLineAdded;
-  form.Memo1.OnLineAdded = [&](const std::string& line) {
-    if (to_window) to_window(line);
-    if (line.find("  source file size:") != std::string::npos) {
-      start = Clock::now();
-      cpu_start = CpuSeconds(RUSAGE_SELF);
-      gui_cpu_start = CpuSeconds(RUSAGE_THREAD);
-      scheduler.ResetMeasure();
-    } else if (const auto at = line.find("  packet count:"); at != std::string::npos) {
-      f.Packets = std::atol(line.c_str() + at + 15) + 1;
-    } else if (EndsWith(line, ">>Download : Done")) {
-      f.DownloadSeconds = Since(start);
-      f.DownloadCpu = CpuSeconds(RUSAGE_SELF) - cpu_start;
-      f.DownloadGuiCpu = CpuSeconds(RUSAGE_THREAD) - gui_cpu_start;
-      f.Device = scheduler.Measured();
-      f.Downloaded = true;
-    } else if (EndsWith(line, "  14 status")) {
-      settle.start(500);
-    }
-  };
+  std::uint64_t log_bytes = 0;
+  auto listening = form.Memo1.Listen(
+      {[&](std::string_view line) {
+         log_bytes += line.size() + 1;
+         // Only notes and sent lines matter here; a received line's hex dump
+         // is not searched.
+         const std::string_view marker = line.size() >= 24 ? line.substr(22, 2) : "";
+         if (marker != "  " && marker != ">>") return;
+         if (line.find("  source file size:") != std::string_view::npos) {
+           start = Clock::now();
+           cpu_start = CpuSeconds(RUSAGE_SELF);
+           gui_cpu_start = CpuSeconds(RUSAGE_THREAD);
+           scheduler.ResetMeasure();
+         } else if (const auto at = line.find("  packet count:"); at != std::string_view::npos) {
+           f.Packets = std::atol(std::string(line.substr(at + 15)).c_str()) + 1;
+         } else if (line.ends_with(">>Download : Done")) {
+           f.DownloadSeconds = Since(start);
+           f.DownloadCpu = CpuSeconds(RUSAGE_SELF) - cpu_start;
+           f.DownloadGuiCpu = CpuSeconds(RUSAGE_THREAD) - gui_cpu_start;
+           f.Device = scheduler.Measured();
+           f.Downloaded = true;
+           if (shown) shown->FlushLog();
+           f.PeakRssKiB = StatusKiB("VmHWM");
+           f.LogBytes = log_bytes;
+           if (window_s == 0) app.quit();
+         } else if (line.ends_with("  14 status") && window_s > 0) {
+           settle.start(500);
+         }
+       },
+       [&] { log_bytes = 0; }});
 
+  ResetPeakRss();
   form.FormCreate();
   loop.Post([&] {
     form.Guarded([&] { form.OpenFileClick(); });
@@ -204,6 +258,67 @@ Figures Run(QApplication& app, QtPlatform& platform, const std::string& package,
     platform.SetWindow(nullptr);
   }
   return f;
+}
+
+// Whole version-ups of different devices, one after the other, by one main
+// window: the resident memory after each, which must stay flat (the log is
+// cleared for each device).
+std::vector<long> RunVersionups(QApplication& app, QtPlatform& platform, const std::string& package,
+                                int count, bool with_window) {
+  bench::AnswerScheduler scheduler(std::chrono::microseconds(0));
+  SimBackend sim(platform);
+  ScriptedOperator op;
+  op.Answers = {package};  // every later box takes its first button
+  IniProfile settings;
+  TForm1 form(FormServices{op, platform, platform, settings, sim});
+  std::unique_ptr<MainWindow> shown;
+  if (with_window) {
+    shown = std::make_unique<MainWindow>(form);
+    platform.SetWindow(shown.get());
+    form.SetView(&platform);
+    shown->show();
+  }
+  std::vector<std::unique_ptr<emu::MerovoxDevice>> devices;
+  std::vector<std::unique_ptr<emu::SimMerovox>> cradles;
+  std::vector<long> rss;
+  auto set_in_next = [&] {
+    emu::DeviceConfig config;
+    config.Identity.Product = "Merovox TV004";
+    config.Identity.Version = "201035";
+    config.Identity.VersionAfterInstall = "201040";
+    config.Identity.Serial.Serial = Format("TV04%08d", static_cast<int>(devices.size()) + 1);
+    config.Timing = {0, 50, 100, 300, 1000};
+    devices.push_back(std::make_unique<emu::MerovoxDevice>(config, scheduler));
+    cradles.push_back(std::make_unique<emu::SimMerovox>(sim, *devices.back()));
+    cradles.back()->SetIn();
+  };
+  op.OnRecord = [&](const ScriptedOperator::Record& r) {
+    if (r.Text.rfind("Update finished.", 0) != 0) return;
+    if (shown) shown->FlushLog();
+    rss.push_back(StatusKiB("VmRSS"));
+    QTimer::singleShot(0, &app, [&] {
+      cradles.back()->Remove();
+      if (static_cast<int>(rss.size()) == count)
+        QTimer::singleShot(200, &app, [&app] { app.quit(); });
+      else
+        QTimer::singleShot(200, &app, set_in_next);
+    });
+  };
+  QTimer give_up;
+  give_up.setSingleShot(true);
+  QObject::connect(&give_up, &QTimer::timeout, [&] { app.quit(); });
+  give_up.start(count * 60'000);
+  form.FormCreate();
+  platform.Post([&] {
+    form.Guarded([&] { form.OpenFileClick(); });
+    set_in_next();
+  });
+  app.exec();
+  if (shown) {
+    form.SetView(nullptr);
+    platform.SetWindow(nullptr);
+  }
+  return rss;
 }
 
 // What a bare 1 ms precise timer with an empty handler costs on this machine:
@@ -229,65 +344,88 @@ double BareTimerCpuPercent(QApplication& app, int window_s, double& events_per_s
   return percent;
 }
 
-void Report(const char* what, std::chrono::microseconds latency, std::uint64_t bytes,
-            const Figures& f) {
-  std::printf("%s (device answers %lld us after each packet):\n", what,
-              static_cast<long long>(latency.count()));
-  if (!f.Downloaded) {
-    std::printf("  the download did not finish\n");
+const char* Verdict(bool met) {
+  return met ? "met" : "NOT met";
+}
+
+// The rounds of one answer latency: the floor's and the tool's figures.
+struct Rounds {
+  std::vector<double> FloorRate, ToolRate, Ratio, FloorGuiUs, ToolGuiUs, ToolDelayUs;
+  long PeakRssKiB = 0;
+  std::uint64_t LogBytes = 0;
+  int Failed = 0;
+};
+
+void Report(std::chrono::microseconds latency, const Rounds& r) {
+  std::printf("device answers %lld us after each packet, %zu rounds (medians):\n",
+              static_cast<long long>(latency.count()), r.ToolRate.size());
+  if (r.ToolRate.empty()) {
+    std::printf("  no download finished\n");
     return;
   }
-  const double rate = static_cast<double>(f.Packets) / f.DownloadSeconds;
-  std::printf("  %ld packets in %.3f s: %.0f packets/s, %.2f MB/s (%.2f MiB/s)\n", f.Packets,
-              f.DownloadSeconds, rate, static_cast<double>(bytes) / 1e6 / f.DownloadSeconds,
-              static_cast<double>(bytes) / 1048576.0 / f.DownloadSeconds);
-  std::printf("  device's answers: %llu, %.1f us after their packet on average\n",
-              static_cast<unsigned long long>(f.Device.Count), f.Device.MeanDelayUs);
+  const double tool = Median(r.ToolRate), floor = Median(r.FloorRate);
+  std::printf("  floor %.0f packets/s, tool %.0f packets/s (%.2f MiB/s)\n", floor, tool,
+              tool * static_cast<double>(protocol::kBlockSize) / 1048576.0);
+  const double ratio = Median(r.Ratio);
+  std::string each;
+  for (double x : r.Ratio) each += Format("%s%.2f", each.empty() ? "" : " ", x);
+  std::printf("  tool / floor %.3f (round by round %s) (target >= 0.95: %s)\n", ratio, each.c_str(),
+              Verdict(ratio >= 0.95));
+  const double floor_gui = Median(r.FloorGuiUs), tool_gui = Median(r.ToolGuiUs);
+  std::printf(
+      "  GUI thread CPU per packet: floor %.1f us, tool %.1f us, ratio %.2f (target <= 1.2: %s)\n",
+      floor_gui, tool_gui, tool_gui / floor_gui, Verdict(tool_gui <= 1.2 * floor_gui));
   if (latency.count() > 0) {
     const double limit = 1e6 / static_cast<double>(latency.count());
-    std::printf("  device-limited rate %.0f packets/s: ratio %.3f (target >= 0.95: %s)\n", limit,
-                rate / limit, rate / limit >= 0.95 ? "met" : "NOT met");
-    if (f.Device.MeanDelayUs > 0)
-      std::printf("  rate its measured answer delay allows %.0f packets/s: ratio %.3f\n",
-                  1e6 / f.Device.MeanDelayUs, rate * f.Device.MeanDelayUs / 1e6);
-  } else {
-    std::printf("  device-limited rate: none (answers at once); target >= 20000 packets/s: %s\n",
-                rate >= 20000 ? "met" : "NOT met");
+    std::printf(
+        "  device-limited rate %.0f packets/s: tool %.3f of it; the device's answers left "
+        "%.1f us after their packet\n",
+        limit, tool / limit, Median(r.ToolDelayUs));
   }
+  const double log_mib = static_cast<double>(r.LogBytes) / 1048576.0;
   std::printf(
-      "  CPU during the download: process %.0f %% of a core (device thread included), GUI thread "
-      "%.1f us per packet\n",
-      100.0 * f.DownloadCpu / f.DownloadSeconds,
-      1e6 * f.DownloadGuiCpu / static_cast<double>(f.Packets));
+      "  peak resident memory of a tool run %.1f MiB; the log's text %.1f MiB "
+      "(target <= 1.3 x log + 40 MiB = %.1f MiB: %s)\n",
+      MiB(r.PeakRssKiB), log_mib, 1.3 * log_mib + 40,
+      Verdict(MiB(r.PeakRssKiB) <= 1.3 * log_mib + 40));
+}
+
+void ReportWait(const Figures& f) {
   if (!f.Waited) {
-    std::printf("  the wait in state 14 was not measured\n");
+    std::printf("the wait in state 14 was not measured\n");
     return;
   }
   const double process = 100.0 * f.WaitCpuProcess / f.WaitSeconds;
   std::printf(
-      "  waiting in state 14 for %.2f s, Timer1 enabled: %.0f timer events/s, CPU %.3f %% of a "
+      "waiting in state 14 for %.2f s, Timer1 enabled: %.0f timer events/s, CPU %.3f %% of a "
       "core (GUI thread %.3f %%) (target <= 1 %%: %s)\n",
       f.WaitSeconds, static_cast<double>(f.WaitTimerEvents) / f.WaitSeconds, process,
-      100.0 * f.WaitCpuGuiThread / f.WaitSeconds, process <= 1.0 ? "met" : "NOT met");
+      100.0 * f.WaitCpuGuiThread / f.WaitSeconds, Verdict(process <= 1.0));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // --window: the main window (offscreen) shows the log as the operator
-  // sees it, so its cost is measured too.
   bool with_window = false;
+  int rounds = 5, versionups = 0;
   std::vector<const char*> numbers;
   for (int i = 1; i < argc; ++i) {
-    if (std::string(argv[i]) == "--window")
+    const std::string arg = argv[i];
+    if (arg == "--window")
       with_window = true;
+    else if (arg == "--rounds" && i + 1 < argc)
+      rounds = std::atoi(argv[++i]);
+    else if (arg == "--versionups" && i + 1 < argc)
+      versionups = std::atoi(argv[++i]);
     else
       numbers.push_back(argv[i]);
   }
   const long mib = numbers.size() > 0 ? std::atol(numbers[0]) : 16;
   const int window_s = numbers.size() > 1 ? std::atoi(numbers[1]) : 5;
-  if (mib <= 0 || window_s <= 0) {
-    std::fprintf(stderr, "usage: bench_download [--window] [MiB] [wait-window-seconds]\n");
+  if (mib <= 0 || window_s <= 0 || rounds <= 0 || versionups < 0) {
+    std::fprintf(stderr,
+                 "usage: bench_download [--window] [--rounds N] [--versionups N] [MiB] "
+                 "[wait-window-seconds]\n");
     return 2;
   }
   qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -305,20 +443,64 @@ int main(int argc, char** argv) {
   try {
     const std::string package = MakePackage(bytes);
     std::printf(
-        "download of a %ld MiB image (%llu bytes), simulated HID backend, Qt event loop%s\n", mib,
-        static_cast<unsigned long long>(bytes), with_window ? ", main window showing the log" : "");
+        "download of a %ld MiB image (%llu bytes), simulated HID backend, Qt event loop%s; "
+        "floor and tool interleaved\n",
+        mib, static_cast<unsigned long long>(bytes),
+        with_window ? ", main window showing the log" : "");
+    const long packets =
+        static_cast<long>((bytes + protocol::kBlockSize - 1) / protocol::kBlockSize) + 2;
+    Figures waited;
     for (const auto latency : {std::chrono::microseconds(0), std::chrono::microseconds(250)}) {
-      const Figures f = Run(app, platform, package, latency, window_s, with_window);
-      Report(latency.count() ? "slow device" : "fast device", latency, bytes, f);
-      if (!f.Downloaded) status = 1;
+      Rounds r;
+      for (int round = 0; round < rounds; ++round) {
+        // Which goes first alternates, so neither always meets a warmer machine.
+        bench::FloorFigures floor;
+        Figures tool;
+        const bool wait = latency.count() > 0 && round == 0;
+        for (int turn = 0; turn < 2; ++turn) {
+          if ((turn == 0) == (round % 2 == 0))
+            floor = bench::RunFloor(app, platform, packets, latency);
+          else
+            tool = Run(app, platform, package, latency, wait ? window_s : 0, with_window);
+        }
+        if (wait) waited = tool;
+        if (!floor.Done || !tool.Downloaded) {
+          ++r.Failed;
+          status = 1;
+          continue;
+        }
+        const double floor_rate = static_cast<double>(floor.Packets) / floor.Seconds;
+        const double tool_rate = static_cast<double>(tool.Packets) / tool.DownloadSeconds;
+        r.FloorRate.push_back(floor_rate);
+        r.ToolRate.push_back(tool_rate);
+        r.Ratio.push_back(tool_rate / floor_rate);
+        r.FloorGuiUs.push_back(1e6 * floor.GuiCpu / static_cast<double>(floor.Packets));
+        r.ToolGuiUs.push_back(1e6 * tool.DownloadGuiCpu / static_cast<double>(tool.Packets));
+        r.ToolDelayUs.push_back(tool.Device.MeanDelayUs);
+        r.PeakRssKiB = std::max(r.PeakRssKiB, tool.PeakRssKiB);
+        r.LogBytes = std::max(r.LogBytes, tool.LogBytes);
+      }
+      Report(latency, r);
+      if (r.Failed) std::printf("  %d rounds did not finish\n", r.Failed);
     }
+    ReportWait(waited);
     double events = 0;
     const double bare = BareTimerCpuPercent(app, window_s, events);
     std::printf(
         "for comparison, a bare 1 ms Qt precise timer with an empty handler: %.0f timer events/s, "
         "CPU %.3f %% of a core\n",
         events, bare);
-    std::printf("peak resident memory %ld MiB\n", PeakRssMiB());
+    if (versionups > 0) {
+      const std::vector<long> rss = RunVersionups(app, platform, package, versionups, with_window);
+      std::string list;
+      for (long kib : rss) list += Format(" %.1f", MiB(kib));
+      std::printf(
+          "%d whole version-ups of different devices by one window: %zu finished, resident "
+          "memory after each (MiB):%s\n",
+          versionups, rss.size(), list.c_str());
+      if (static_cast<int>(rss.size()) != versionups) status = 1;
+    }
+    std::printf("peak resident memory of the whole benchmark %ld MiB\n", PeakRssMiB());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_download: %s\n", e.what());
     status = 2;

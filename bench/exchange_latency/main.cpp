@@ -65,18 +65,21 @@ int main(int argc, char** argv) {
   Clock::time_point last_received{};
   bool waiting = false;
   bool finished = false;
-  form.Memo1.OnLineAdded = [&](const std::string& line) {
-    if (line.size() < 24) return;
-    const std::string marker = line.substr(22, 2);
-    const Clock::time_point now = Clock::now();
-    if (marker == "<<" && line.find("-") != std::string::npos) {
-      last_received = now;
-      waiting = true;
-    } else if (marker == ">>" && waiting) {
-      exchange_us.push_back(std::chrono::duration<double, std::micro>(now - last_received).count());
-      waiting = false;
-    }
-  };
+  auto listening = form.Memo1.Listen(
+      {[&](std::string_view line) {
+         if (line.size() < 24) return;
+         const std::string_view marker = line.substr(22, 2);
+         const Clock::time_point now = Clock::now();
+         if (marker == "<<" && line.find('-') != std::string_view::npos) {
+           last_received = now;
+           waiting = true;
+         } else if (marker == ">>" && waiting) {
+           exchange_us.push_back(
+               std::chrono::duration<double, std::micro>(now - last_received).count());
+           waiting = false;
+         }
+       },
+       nullptr});
   op.OnRecord = [&](const ScriptedOperator::Record& r) {
     if (r.Text.rfind("Update finished.", 0) == 0) {
       finished = true;

@@ -34,8 +34,8 @@ TEST(LogTest, TimeStampFormat) {
     bench.Loop.Start = c.start;
     bench.Loop.Sleep(static_cast<unsigned>(c.later_ms));
     bench.Form.WriteLog("x", 0);
-    ASSERT_EQ(bench.Form.Memo1.Lines().size(), 1u);
-    EXPECT_EQ(bench.Form.Memo1.Lines()[0], std::string(c.stamp) + "<<x");
+    ASSERT_EQ(bench.Recorded.Lines().Count(), 1u);
+    EXPECT_EQ(bench.Recorded.Lines().Line(0), std::string(c.stamp) + "<<x");
   }
 }
 
@@ -75,7 +75,7 @@ TEST(LogTest, MarkerTrimmingAndLineBreaks) {
   for (const auto& c : cases) {
     FormBench bench;
     bench.Form.WriteLog(c.text, c.direction);
-    const auto& lines = bench.Form.Memo1.Lines();
+    const std::vector<std::string> lines = bench.Recorded.Lines().Copy();
     ASSERT_EQ(lines.size(), c.lines.size()) << c.text;
     EXPECT_EQ(lines[0].substr(0, 22), "26/12/08 09:00:00 000,") << c.text;
     EXPECT_EQ(lines[0].substr(22), c.lines[0]) << c.text;
@@ -87,15 +87,20 @@ TEST(LogTest, NoteIsDirectionMinusOneAndTheLogGrowsUntilCleared) {
   FormBench bench;
   std::vector<std::string> shown;
   int cleared = 0;
-  bench.Form.Memo1.OnLineAdded = [&](const std::string& line) { shown.push_back(line); };
-  bench.Form.Memo1.OnCleared = [&] { ++cleared; };
+  auto listening = bench.Form.Memo1.Listen(
+      {[&](std::string_view line) { shown.emplace_back(line); }, [&] { ++cleared; }});
   for (int i = 0; i < 5000; ++i) bench.Form.LogNote("2 status");
-  EXPECT_EQ(bench.Form.Memo1.Lines().size(), 5000u);
+  EXPECT_EQ(bench.Recorded.Lines().Count(), 5000u);
   EXPECT_EQ(shown.size(), 5000u);
   EXPECT_EQ(FormBench::WithoutStamp(shown.back()), "  2 status");
   bench.Form.Memo1.Clear();
-  EXPECT_TRUE(bench.Form.Memo1.Lines().empty());
+  EXPECT_EQ(bench.Recorded.Lines().Count(), 0u);
   EXPECT_EQ(cleared, 1);
+  // A listener that stopped listening hears nothing more.
+  listening.Cancel();
+  bench.Form.LogNote("after");
+  EXPECT_EQ(shown.size(), 5000u);
+  EXPECT_EQ(bench.Recorded.Lines().Count(), 1u);
 }
 
 // ---- Cross-type unlock ----------------------------------------------------

@@ -89,7 +89,7 @@ class OpsTest : public ::testing::Test {
   // Lines of the log without the time stamp, marker kept ("<<", ">>", "  ").
   std::vector<std::string> Log() const {
     std::vector<std::string> out;
-    for (const auto& line : Form.Memo1.Lines())
+    for (const std::string& line : Recorded.Lines().Copy())
       out.push_back(line.size() >= 22 ? line.substr(22) : line);
     return out;
   }
@@ -99,7 +99,7 @@ class OpsTest : public ::testing::Test {
     return from < all.size() ? std::vector<std::string>(all.begin() + from, all.end())
                              : std::vector<std::string>{};
   }
-  std::size_t LogSize() const { return Form.Memo1.Lines().size(); }
+  std::size_t LogSize() const { return Recorded.Lines().Count(); }
 
   // The last command line the device received, cut to length bytes.
   std::string LastSent(std::size_t length) const {
@@ -114,6 +114,7 @@ class OpsTest : public ::testing::Test {
   SimBackend Sim{Loop};
   RecordingModel Model;
   TForm1 Form{FormServices{Operator, Loop, Loop, Settings, Sim}};
+  MemoRecorder Recorded{Form.Memo1};
 
  private:
   std::filesystem::path dir_, old_dir_;

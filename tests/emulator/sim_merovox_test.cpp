@@ -22,9 +22,11 @@ class SimMerovoxTest : public ::testing::Test {
   }
   void SetUp() override {
     // Every line as written: a connect clears the log right after its line.
-    bench.Form.Memo1.OnLineAdded = [this](const std::string& line) {
-      lines.push_back(FormBench::WithoutStamp(line));
-    };
+    listening =
+        bench.Form.Memo1.Listen({[this](std::string_view line) {
+                                   lines.push_back(FormBench::WithoutStamp(std::string(line)));
+                                 },
+                                 nullptr});
   }
   void Run(std::uint64_t ms) { bench.Loop.RunFor(ms); }
   bool LogHas(const std::string& note) const {
@@ -36,6 +38,7 @@ class SimMerovoxTest : public ::testing::Test {
   MerovoxDevice device{Config(), scheduler};
   SimMerovox adapter{*bench.Sim, device};
   std::vector<std::string> lines;
+  TMemo::Subscription listening;
 };
 
 TEST_F(SimMerovoxTest, AnswersReachTheChannelAfterTheLatency) {

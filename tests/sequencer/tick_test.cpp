@@ -79,11 +79,11 @@ TEST_F(TickTest, HandlerIsAwayWhileAStepHoldsABox) {
   std::size_t lines_before = 0;
   bench.Operator.WhileOpen = [&](const ScriptedOperator::Record&) {
     attached_during_box = form.Timer1.HasHandler();
-    lines_before = form.Memo1.Lines().size();
+    lines_before = bench.Recorded.Lines().Count();
     form.SequencerState = state::ClockReply;  // would log if the nested tick ran
     form.Timer1Timer();
     attached_during_box = attached_during_box || form.Timer1.HasHandler();
-    EXPECT_EQ(form.Memo1.Lines().size(), lines_before);
+    EXPECT_EQ(bench.Recorded.Lines().Count(), lines_before);
     form.SequencerState = state::SerialReply;
   };
   Identify("1.0", "OK 0 0 ABCDE01234");

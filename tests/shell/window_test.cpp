@@ -9,12 +9,10 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
-#include <QTextBlock>
 #include <QTimer>
 #include <filesystem>
 #include <memory>
@@ -145,14 +143,14 @@ TEST_F(WindowTest, EveryOtherControlLiesBeyondTheStrip) {
   }
   auto* format = Find<QCheckBox>("CheckBoxFileFormat");
   auto* cross_type = Find<QCheckBox>("CheckBoxSarSdfVersionup");
-  auto* memo = Find<QPlainTextEdit>("Memo1");
+  auto* memo = Find<LogView>("Memo1");
   auto* close = Find<QPushButton>("SpeedButton1");
   EXPECT_EQ(format->geometry(), QRect(540, 36, 273, 17));
   EXPECT_EQ(format->text(), QStringLiteral("Format file-system after versionup"));
   EXPECT_EQ(cross_type->geometry(), QRect(540, 64, 273, 17));
   EXPECT_EQ(cross_type->text(), QStringLiteral("TV004SAR/SDF Versionup enable"));
   EXPECT_EQ(memo->geometry(), QRect(28, 188, 829, 377));
-  EXPECT_TRUE(memo->toPlainText().isEmpty());
+  EXPECT_EQ(memo->Model().rowCount(), 0);
   EXPECT_EQ(close->geometry(), QRect(736, 584, 85, 22));
   EXPECT_EQ(close->text(), QStringLiteral("Close"));
   for (QWidget* w : std::initializer_list<QWidget*>{format, cross_type, memo, close})
@@ -173,17 +171,30 @@ TEST_F(WindowTest, FormChangesReachTheWidgets) {
   program.form.ProgressBar1.SetPosition(0);
   EXPECT_EQ(progress->value(), 0);
 
-  auto* memo = Find<QPlainTextEdit>("Memo1");
+  auto* memo = Find<LogView>("Memo1");
+  LogModel& log = memo->Model();
+  auto row = [&log](int i) { return log.data(log.index(i), Qt::DisplayRole).toString(); };
   program.form.WriteLog("VER", 1);
   program.form.WriteLog("201022\r\nOK\r\n", 0);
+  program.form.LogNote("ファイル");
   // The lines reach the control with its next update.
-  ASSERT_TRUE(test::RunUntil([&] { return memo->blockCount() == 3; }));
-  EXPECT_TRUE(memo->toPlainText().endsWith(QStringLiteral(">>VER\n") +
-                                           memo->document()->findBlockByNumber(1).text() +
-                                           QStringLiteral("\nOK")));
-  EXPECT_TRUE(memo->document()->findBlockByNumber(1).text().endsWith(QStringLiteral(",<<201022")));
+  EXPECT_EQ(log.rowCount(), 0);
+  ASSERT_TRUE(test::RunUntil([&] { return log.rowCount() == 4; }));
+  EXPECT_TRUE(row(0).endsWith(QStringLiteral(",>>VER")));
+  EXPECT_TRUE(row(1).endsWith(QStringLiteral(",<<201022")));
+  EXPECT_EQ(row(2), QStringLiteral("OK"));
+  EXPECT_TRUE(row(3).endsWith(QStringLiteral(",  ファイル")));
+  // Ctrl+C copies the selected lines, or all of them when none is selected.
+  memo->setFocus();
+  QTest::keyClick(memo, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), row(0) + "\n" + row(1) + "\nOK\n" + row(3) + "\n");
+  memo->selectionModel()->select(log.index(2), QItemSelectionModel::Select);
+  memo->selectionModel()->select(log.index(1), QItemSelectionModel::Select);
+  QTest::keyClick(memo, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), row(1) + "\nOK\n");
   program.form.Memo1.Clear();
-  EXPECT_TRUE(memo->toPlainText().isEmpty());
+  EXPECT_EQ(log.rowCount(), 0);
+  EXPECT_EQ(log.Lines().Count(), 0u);
 
   // Lines of a burst arrive whole and in order; a clear drops the lines that
   // still wait, and a repaint shows the waiting ones at once.
@@ -191,11 +202,9 @@ TEST_F(WindowTest, FormChangesReachTheWidgets) {
   program.form.Memo1.Clear();
   for (int i = 0; i < 500; ++i) program.form.LogNote("after " + std::to_string(i));
   program.platform.Repaint();
-  ASSERT_EQ(memo->blockCount(), 500);
+  ASSERT_EQ(log.rowCount(), 500);
   for (int i : {0, 1, 250, 499})
-    EXPECT_TRUE(memo->document()->findBlockByNumber(i).text().endsWith(
-        QString::fromStdString("  after " + std::to_string(i))))
-        << i;
+    EXPECT_TRUE(row(i).endsWith(QString::fromStdString("  after " + std::to_string(i)))) << i;
 
   program.form.SequencerState = 2;
   program.form.UpdateMenus(false);

@@ -147,6 +147,7 @@ class Play {
   ScriptedOperator op_;
   IniProfile settings_;
   std::unique_ptr<TForm1> form_;
+  TMemo::Subscription memo_listening_;
   // The devices go before their scheduler: a call still due then finds its
   // model gone and does nothing.
   std::unique_ptr<emu::ThreadScheduler> scheduler_;
@@ -218,15 +219,15 @@ void Play::Start() {
 
   form_ = std::make_unique<TForm1>(FormServices{op_, loop_, loop_, settings_, *hid_});
   TForm1& f = *form_;
-  f.Memo1.OnLineAdded = [this](const std::string& line) {
-    // "yy/mm/dd hh:mm:ss zzz," is 22 characters; a text control shows a
-    // line up to its first NUL byte.
-    std::string text = line.size() >= 22 ? line.substr(22) : line;
-    text = text.substr(0, text.find('\0'));
-    NoteDownload(text);
-    transcript_.Add("log", Text(text));
-  };
-  f.Memo1.OnCleared = [this] { transcript_.Add("clear", ""); };
+  memo_listening_ = f.Memo1.Listen({[this](std::string_view line) {
+                                      // "yy/mm/dd hh:mm:ss zzz," is 22 characters; a text
+                                      // control shows a line up to its first NUL byte.
+                                      std::string text(line.size() >= 22 ? line.substr(22) : line);
+                                      text = text.substr(0, text.find('\0'));
+                                      NoteDownload(text);
+                                      transcript_.Add("log", Text(text));
+                                    },
+                                    [this] { transcript_.Add("clear", ""); }});
   f.Label1.OnChanged = [this] {
     const std::string& caption = form_->Label1.Caption();
     if (caption == label1_) return;

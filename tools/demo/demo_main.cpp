@@ -89,7 +89,8 @@ int Run(int argc, char** argv) {
   });
 
   RunHooks hooks;
-  if (headless) hooks.built = [&form](MainWindow&) { demo::EchoLogAndLabel(form); };
+  TMemo::Subscription echo;
+  if (headless) hooks.built = [&form, &echo](MainWindow&) { echo = demo::EchoLogAndLabel(form); };
   hooks.shown = [&](MainWindow& window) {
     shown_window = &window;
     script.Start();

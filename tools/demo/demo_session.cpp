@@ -122,17 +122,13 @@ void DemoScript::Start() {
   });
 }
 
-void EchoLogAndLabel(TForm1& form) {
-  auto shown = form.Memo1.OnLineAdded;
-  form.Memo1.OnLineAdded = [shown](const std::string& line) {
-    if (shown) shown(line);
-    Print(line);
-  };
+TMemo::Subscription EchoLogAndLabel(TForm1& form) {
   auto label_shown = form.Label1.OnChanged;
   form.Label1.OnChanged = [label_shown, &form] {
     if (label_shown) label_shown();
     Print("[Label1] " + OneLine(form.Label1.Caption()));
   };
+  return form.Memo1.Listen({[](std::string_view line) { Print(std::string(line)); }, nullptr});
 }
 
 }  // namespace mvx::demo

@@ -92,7 +92,8 @@ class DemoScript {
   bool finished_ = false;
 };
 
-// Prints every log line and every change of Label1 as it happens.
-void EchoLogAndLabel(TForm1& form);
+// Prints every log line (for as long as the subscription lives) and every
+// change of Label1 as it happens.
+[[nodiscard]] TMemo::Subscription EchoLogAndLabel(TForm1& form);
 
 }  // namespace mvx::demo

@@ -88,7 +88,8 @@ int Run(int argc, wchar_t** argv) {
   script.CradleAfterMs = std::max<std::uint32_t>(cradle_after_ms, 400);
 
   RunHooks hooks;
-  hooks.built = [&form](Win32MainWindow&) { demo::EchoLogAndLabel(form); };
+  TMemo::Subscription echo;
+  hooks.built = [&form, &echo](Win32MainWindow&) { echo = demo::EchoLogAndLabel(form); };
   hooks.shown = [&](Win32MainWindow& window) {
     shown_window = window.Handle();
     script.Start();

@@ -215,6 +215,7 @@ struct Runner::Session {
   IniProfile settings;
   std::unique_ptr<SimBackend> sim;
   std::unique_ptr<TForm1> form;
+  TMemo::Subscription memo_listening;
   std::vector<std::unique_ptr<Device>> devices;
   std::unique_ptr<emu::IScheduler> scheduler;
   std::string label1;
@@ -273,12 +274,12 @@ void Runner::Session::Start() {
   }
   form = std::make_unique<TForm1>(FormServices{op, loop->Loop(), loop->Clock(), settings, *sim});
   TForm1& f = *form;
-  f.Memo1.OnLineAdded = [this](const std::string& line) {
-    // A text control shows a line up to its first NUL byte.
-    const std::string text = WithoutStamp(line);
-    transcript.Add("log", Text(text.substr(0, text.find('\0'))));
-  };
-  f.Memo1.OnCleared = [this] { transcript.Add("clear", ""); };
+  memo_listening = f.Memo1.Listen({[this](std::string_view line) {
+                                     // A text control shows a line up to its first NUL byte.
+                                     const std::string text = WithoutStamp(std::string(line));
+                                     transcript.Add("log", Text(text.substr(0, text.find('\0'))));
+                                   },
+                                   [this] { transcript.Add("clear", ""); }});
   f.Label1.OnChanged = [this] {
     const std::string& caption = form->Label1.Caption();
     if (caption == label1) return;
