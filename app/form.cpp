@@ -24,6 +24,36 @@ constexpr const char* kCrossTypeAccessCode = "9137";
 constexpr const char* kSettingsSection = "Setting";
 constexpr const char* kSettingsKey = "CheckBoxFileFormat";
 
+// "yy/mm/dd hh:mm:ss zzz,": every log line begins so.
+constexpr std::size_t kStampLength = 22;
+
+void AppendDigits(std::string& out, int value, int digits) {
+  char text[3];
+  for (int i = digits - 1; i >= 0; --i, value /= 10) text[i] = static_cast<char>('0' + value % 10);
+  out.append(text, static_cast<std::size_t>(digits));
+}
+
+// Written digit by digit: the download logs two lines per packet, and a
+// printf-style format cost more than the rest of the line.
+void AppendStamp(std::string& out, const LocalTime& t) {
+  const int fields[] = {t.year % 100, t.month, t.day, t.hour, t.minute, t.second};
+  const bool clock_like = std::all_of(std::begin(fields), std::end(fields),
+                                      [](int field) { return field >= 0 && field <= 99; }) &&
+                          t.millisecond >= 0 && t.millisecond <= 999;
+  if (!clock_like) {  // not a clock's reading: as printf shows it
+    out += Format("%02d/%02d/%02d %02d:%02d:%02d %03d,", fields[0], t.month, t.day, t.hour,
+                  t.minute, t.second, t.millisecond);
+    return;
+  }
+  const char separators[] = "// :: ";
+  for (int i = 0; i < 6; ++i) {
+    AppendDigits(out, fields[i], 2);
+    out += separators[i];
+  }
+  AppendDigits(out, t.millisecond, 3);
+  out += ',';
+}
+
 void InitLabel(TLabel& label, const char* name, const char* caption) {
   label.Name = name;
   label.SetCaption(caption);
@@ -188,9 +218,9 @@ void TForm1::WriteLog(const std::string& text, int direction) {
   // sent binary packet shows its keyword and the bytes before its first zero).
   std::string_view shown(text.data(), std::min(text.size(), text.find('\0')));
   shown = TrimRightView(shown);
-  std::string line = Format("%02d/%02d/%02d %02d:%02d:%02d %03d,", t.year % 100, t.month, t.day,
-                            t.hour, t.minute, t.second, t.millisecond);
-  line.reserve(line.size() + 2 + shown.size());
+  std::string line;
+  line.reserve(kStampLength + 2 + shown.size());
+  AppendStamp(line, t);
   line.append(marker).append(shown);
   Memo1.Add(line);
 }

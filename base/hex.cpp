@@ -1,5 +1,8 @@
 #include "base/hex.h"
 
+#include <array>
+#include <cstring>
+
 namespace mvx {
 namespace {
 
@@ -42,7 +45,31 @@ std::string HexText(std::string_view bytes, HexCase letters) {
 }
 
 std::string HexDump(std::string_view bytes) {
-  return Spelled(bytes, HexCase::Upper, true);
+  std::string out;
+  AppendHexDump(out, bytes);
+  return out;
+}
+
+void AppendHexDump(std::string& out, std::string_view bytes) {
+  if (bytes.empty()) return;
+  // The log dumps every 1024-byte answer: each byte's two digits and comma
+  // come from one table of all 256 and go out in one four-byte store, whose
+  // fourth byte the next byte's digits overwrite.
+  static const auto kSpelled = [] {
+    std::array<std::array<char, 4>, 256> spelled{};
+    const char* digits = Digits(HexCase::Upper);
+    for (std::size_t i = 0; i < spelled.size(); ++i)
+      spelled[i] = {digits[i >> 4], digits[i & 15], ',', '\0'};
+    return spelled;
+  }();
+  const std::size_t from = out.size();
+  out.resize(from + bytes.size() * 3 + 1);
+  char* at = out.data() + from;
+  for (const unsigned char c : bytes) {
+    std::memcpy(at, kSpelled[c].data(), 4);
+    at += 3;
+  }
+  out.resize(out.size() - 2);  // the last comma and the spare byte
 }
 
 }  // namespace mvx

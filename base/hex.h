@@ -17,5 +17,7 @@ std::string HexWord(unsigned value, HexCase letters = HexCase::Upper);
 std::string HexText(std::string_view bytes, HexCase letters = HexCase::Upper);
 // Two upper-case digits per byte, separated by commas ("4F,4B").
 std::string HexDump(std::string_view bytes);
+// The same, appended to out.
+void AppendHexDump(std::string& out, std::string_view bytes);
 
 }  // namespace mvx

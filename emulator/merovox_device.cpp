@@ -128,9 +128,11 @@ void MerovoxDevice::SetHost(Host host) {
 void MerovoxDevice::Receive(const std::uint8_t* report, std::size_t length) {
   if (length < 2) return;
   std::string_view line(reinterpret_cast<const char*>(report) + 1, length - 1);
-  if (!IsBinary(line)) line = line.substr(0, std::min(line.size(), line.find('\0')));
-  const std::vector<std::string> words = Words(line);
-  const std::string name = IsBinary(line)  ? std::string(line.substr(0, 4))
+  const bool binary = IsBinary(line);
+  if (!binary) line = line.substr(0, std::min(line.size(), line.find('\0')));
+  // A binary packet is named by its keyword; its bytes are never split into words.
+  const std::vector<std::string> words = binary ? std::vector<std::string>{} : Words(line);
+  const std::string name = binary          ? std::string(line.substr(0, 4))
                            : words.empty() ? std::string()
                                            : words.front();
 

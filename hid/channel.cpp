@@ -207,8 +207,9 @@ void TForm1::HidCtrl1DeviceData(THidDevice* /*dev*/, std::uint8_t /*report_id*/,
       FrameResponse(std::string_view(reinterpret_cast<const char*>(data), size));
   ResponseText.assign(framed.Text);
   ResponseReceived = true;
-  std::string line = HexDump(framed.Line);
-  line.reserve(line.size() + 1 + ResponseText.size());
+  std::string line;
+  line.reserve(framed.Line.size() * 3 + 1 + ResponseText.size());
+  AppendHexDump(line, framed.Line);
   line += '-';
   AppendPrintable(line, ResponseText);
   LogReceived(line);

@@ -1,6 +1,7 @@
 #include "protocol/packet.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "base/byte_order.h"
 
@@ -47,7 +48,7 @@ std::uint32_t PacketReader::U32BE(std::size_t offset) const {
 std::string PacketReader::Bytes(std::size_t offset, std::size_t length) const {
   std::string out(length, '\0');
   const std::size_t present = std::min(length, Available(offset));
-  for (std::size_t i = 0; i < present; ++i) out[i] = bytes_[offset + i];
+  if (present > 0) std::memcpy(out.data(), bytes_.data() + offset, present);
   return out;
 }
 

@@ -12,6 +12,7 @@
 //   bench_download [--window] [--rounds N] [--versionups N] [MiB] [wait-window-seconds]
 //
 // --window: the main window (offscreen) shows the log, so its cost counts.
+// --floor-only, --tool-only: one of the two alone, for a profile.
 // --versionups N: afterwards N whole version-ups of different devices, one
 // after the other, by one main window, with the resident memory after each.
 //
@@ -408,6 +409,7 @@ void ReportWait(const Figures& f) {
 int main(int argc, char** argv) {
   bool with_window = false;
   int rounds = 5, versionups = 0;
+  bool floor_only = false, tool_only = false;  // for profiles of one of the two
   std::vector<const char*> numbers;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -415,6 +417,10 @@ int main(int argc, char** argv) {
       with_window = true;
     else if (arg == "--rounds" && i + 1 < argc)
       rounds = std::atoi(argv[++i]);
+    else if (arg == "--floor-only")
+      floor_only = true;
+    else if (arg == "--tool-only")
+      tool_only = true;
     else if (arg == "--versionups" && i + 1 < argc)
       versionups = std::atoi(argv[++i]);
     else
@@ -458,12 +464,14 @@ int main(int argc, char** argv) {
         Figures tool;
         const bool wait = latency.count() > 0 && round == 0;
         for (int turn = 0; turn < 2; ++turn) {
-          if ((turn == 0) == (round % 2 == 0))
-            floor = bench::RunFloor(app, platform, packets, latency);
-          else
+          if ((turn == 0) == (round % 2 == 0)) {
+            if (!tool_only) floor = bench::RunFloor(app, platform, packets, latency);
+          } else if (!floor_only) {
             tool = Run(app, platform, package, latency, wait ? window_s : 0, with_window);
+          }
         }
         if (wait) waited = tool;
+        if (floor_only || tool_only) continue;
         if (!floor.Done || !tool.Downloaded) {
           ++r.Failed;
           status = 1;

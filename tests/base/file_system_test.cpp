@@ -63,6 +63,25 @@ TEST(ByteOrderTest, FieldsRoundTripInBothOrders) {
   EXPECT_EQ(LoadBE16(bytes + 2), 0xCDEFu);
   EXPECT_EQ(LoadLE16(bytes + 2), 0xEFCDu);
   EXPECT_EQ(HexDump(std::string_view("OK\r", 3)), "4F,4B,0D");
+  // The dump's four-byte stores never leave a stray byte: empty, one byte,
+  // every byte value, and after text already in the line.
+  EXPECT_EQ(HexDump(""), "");
+  EXPECT_EQ(HexDump(std::string_view("\0", 1)), "00");
+  std::string all;
+  for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+  const std::string dump = HexDump(all);
+  ASSERT_EQ(dump.size(), 256u * 3 - 1);
+  for (int i = 0; i < 256; ++i) {
+    std::string expected;
+    AppendHexByte(expected, static_cast<unsigned char>(i));
+    EXPECT_EQ(dump.substr(static_cast<std::size_t>(i) * 3, 2), expected);
+    if (i < 255) {
+      EXPECT_EQ(dump[static_cast<std::size_t>(i) * 3 + 2], ',');
+    }
+  }
+  std::string line = "<<";
+  AppendHexDump(line, "\xFF\x7F");
+  EXPECT_EQ(line, "<<FF,7F");
 }
 
 }  // namespace
