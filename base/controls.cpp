@@ -80,32 +80,38 @@ void TMemo::Clear() {
 }
 
 void LineStore::Append(std::string_view line) {
-  starts_.push_back(bytes_.size());
-  bytes_.append(line);
+  if (line.size() > room_) {
+    const std::size_t size = std::max(kBlock, line.size());
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+    free_ = blocks_.back().get();
+    room_ = size;
+  }
+  if (!line.empty()) std::memcpy(free_, line.data(), line.size());
+  lines_.emplace_back(free_, line.size());
+  free_ += line.size();
+  room_ -= line.size();
+  bytes_ += line.size();
 }
 
 void LineStore::Clear() {
-  // The buffers go too: a cleared log gives its memory back.
-  std::string().swap(bytes_);
-  std::vector<std::size_t>().swap(starts_);
-}
-
-std::string_view LineStore::Line(std::size_t index) const {
-  const std::size_t begin = starts_.at(index);
-  const std::size_t end = index + 1 < starts_.size() ? starts_[index + 1] : bytes_.size();
-  return std::string_view(bytes_).substr(begin, end - begin);
+  // The memory goes too: a cleared log gives it back.
+  std::vector<std::unique_ptr<char[]>>().swap(blocks_);
+  std::vector<std::string_view>().swap(lines_);
+  free_ = nullptr;
+  room_ = 0;
+  bytes_ = 0;
 }
 
 std::string LineStore::Joined(std::string_view separator) const {
   std::string out;
-  out.reserve(bytes_.size() + starts_.size() * separator.size());
-  for (std::size_t i = 0; i < starts_.size(); ++i) out.append(Line(i)).append(separator);
+  out.reserve(bytes_ + lines_.size() * separator.size());
+  for (const std::string_view line : lines_) out.append(line).append(separator);
   return out;
 }
 
 std::vector<std::string> LineStore::Copy(std::size_t first) const {
   std::vector<std::string> out;
-  for (std::size_t i = first; i < starts_.size(); ++i) out.emplace_back(Line(i));
+  for (std::size_t i = first; i < lines_.size(); ++i) out.emplace_back(lines_[i]);
   return out;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -127,24 +128,29 @@ class TMemo : public TControl {
   int next_key_ = 0;
 };
 
-// Lines of text kept compactly: the bytes of every line in one growing buffer
-// and where each line begins. A log of tens of megabytes costs its bytes and
-// eight more per line.
+// Lines of text kept compactly: the bytes of the lines one after the other in
+// blocks of a megabyte, which never move once written (a buffer that grew by
+// copying would need twice the log for a moment), and where each line lies. A
+// log of tens of megabytes costs its bytes and sixteen more per line.
 class LineStore {
  public:
   void Append(std::string_view line);
   void Clear();
-  std::size_t Count() const { return starts_.size(); }
-  std::string_view Line(std::size_t index) const;
-  std::size_t Bytes() const { return bytes_.size(); }
+  std::size_t Count() const { return lines_.size(); }
+  std::string_view Line(std::size_t index) const { return lines_.at(index); }
+  std::size_t Bytes() const { return bytes_; }
   // Every line, each followed by the separator.
   std::string Joined(std::string_view separator) const;
   // Lines from first to the end as strings (for tests and transcripts).
   std::vector<std::string> Copy(std::size_t first = 0) const;
 
  private:
-  std::string bytes_;
-  std::vector<std::size_t> starts_;
+  static constexpr std::size_t kBlock = std::size_t{1} << 20;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* free_ = nullptr;  // where the last block's unused room begins
+  std::size_t room_ = 0;  // and how much there is
+  std::vector<std::string_view> lines_;
+  std::size_t bytes_ = 0;
 };
 
 // A LineStore that listens to a memo for as long as it lives.

@@ -347,12 +347,14 @@ MerovoxDevice::Reply MerovoxDevice::DownloadEnd(std::string_view line) {
     status = 3;
   } else {
     download_->Data += p.Data;
-    received_ = download_->Data;
+    // What the data check reports, kept instead of a second copy of the image.
+    received_digest_ = Md5Hex(download_->Data);
+    received_size_ = download_->Data.size();
     const std::uint32_t packets = empty ? download_->Next : download_->Next + 1;
     if (download_->Data.size() != download_->ImageSize || packets != download_->PacketCount)
       status = 4;
     else
-      config_.Files[download_->FileName] = StoredFile{download_->Data, {}, {}};
+      config_.Files[download_->FileName] = StoredFile{std::move(download_->Data), {}, {}};
   }
   download_.reset();
   return {{config_.Timing.LatencyMs, DownloadAck(p.Family, kAckEnd, status), nullptr}};
@@ -384,10 +386,10 @@ MerovoxDevice::Reply MerovoxDevice::Gcmd(std::string_view line) {
     }
     case kGcmdDataCheck: {
       ++counts_["GCMD datacheck"];
-      std::string digest = Md5Hex(received_);
+      std::string digest = received_digest_;
       if (ActiveFault(FaultKind::WrongDigest, "GCMD datacheck"))
         digest[0] = digest[0] == '0' ? '1' : '0';
-      const std::uint32_t status = received_.size() == p.Argument ? 0 : 1;
+      const std::uint32_t status = received_size_ == p.Argument ? 0 : 1;
       return {
           {t.LatencyMs + t.BackupMs, GcmdAnswer(kGcmdResultBackup, 0), nullptr},
           {2 * t.LatencyMs + t.BackupMs, GcmdAnswer(kGcmdResultDigest, status, digest), nullptr}};

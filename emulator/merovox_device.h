@@ -110,7 +110,9 @@ class MerovoxDevice {
   std::map<std::string, int> counts_;
   std::vector<std::string> commands_;
   std::unique_ptr<Download> download_;
-  std::string received_;  // the data of the last complete download
+  // The digest and size of the data of the last complete download.
+  std::string received_digest_ = Md5Hex("");
+  std::uint64_t received_size_ = 0;
   std::unique_ptr<Upload> upload_;
   bool restarting_ = false;
   // Answers scheduled before a removal or a restart carry an older epoch and
