@@ -266,10 +266,6 @@ struct Runner::Session {
   int last_state = -1;
   std::map<int, int> state_entries;
   std::vector<bool> fired;
-  // On real time with commands to watch: a timer that makes the loop look at
-  // the devices' command counts often, as the virtual clock does after every
-  // report.
-  std::unique_ptr<ITimerSource> command_watch;
   DownloadRate download;
 };
 
@@ -394,13 +390,6 @@ void Runner::Session::Start() {
   }
 
   fired.assign(scenario.Events.size(), false);
-  const bool watches_commands =
-      std::any_of(scenario.Events.begin(), scenario.Events.end(),
-                  [](const Event& e) { return e.When == Trigger::AtCommand; });
-  if (real_time && watches_commands) {
-    command_watch = loop->Loop().CreateTimer([] {});
-    command_watch->Start(1);
-  }
   for (std::size_t i = 0; i < scenario.Events.size(); ++i) {
     const Event& e = scenario.Events[i];
     if (e.When != Trigger::AtMs) continue;
