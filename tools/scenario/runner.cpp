@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <span>
 #include <sstream>
@@ -175,15 +176,48 @@ class SimCradle : public Cradle {
   emu::SimMerovox adapter_;
 };
 
+// The devices' scheduler, closed when the run is taken down: the calls it
+// still holds are dropped and so is every later request, while a device's
+// own thread (a kernel device's reader handing its model what the host
+// wrote last) may still ask. Closing waits for a call that is running.
+class ClosableScheduler : public emu::IScheduler {
+ public:
+  explicit ClosableScheduler(std::unique_ptr<emu::IScheduler> inner) : inner_(std::move(inner)) {}
+  ~ClosableScheduler() override { Close(); }
+  void After(std::uint32_t delay_ms, std::function<void()> call) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (inner_) inner_->After(delay_ms, std::move(call));
+  }
+  bool DueAtOnce(std::uint32_t delay_ms) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return inner_ && inner_->DueAtOnce(delay_ms);
+  }
+  void Close() {
+    std::unique_ptr<emu::IScheduler> inner;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      inner = std::move(inner_);
+    }
+    // A thread scheduler's thread ends here, outside the lock: a call it is
+    // running may still ask for another.
+    inner.reset();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unique_ptr<emu::IScheduler> inner_;
+};
+
 // Line margin over the virtual run's longest silence before a run on real
 // time ends (quiet_rule.h): what the real kernel and the scheduler may add.
 constexpr std::uint64_t kQuietMarginMs = 1500;
 
 }  // namespace
 
-// Everything of one run. Members are destroyed in reverse order: the device
-// scheduler first (no answer is on its way any more), then the devices, the
-// window, the backend and the loop they use, and last the working folder.
+// Everything of one run. It is taken down in this order: the device
+// scheduler is closed (no answer is on its way any more), the devices leave
+// their cradles, then the members go in reverse order: the devices' models,
+// the window, the backend and the loop they use, and last the working folder.
 struct Runner::Session {
   struct Device {
     Device(const DeviceSpec& spec, emu::IScheduler& scheduler)
@@ -200,9 +234,8 @@ struct Runner::Session {
         real_time(o.RealTime || o.Kernel),
         fault_folder(UsesFolderFaults(s) ? std::make_unique<FaultFolder>() : nullptr),
         folder(fault_folder ? fault_folder->Root() : fs::temp_directory_path()) {}
-  // The devices leave the bus first: a kernel device's thread hands the model
-  // what the host still writes, and the model needs its scheduler for that.
   ~Session() {
+    if (scheduler) scheduler->Close();
     for (auto& d : devices) d->Bus.reset();
   }
 
@@ -260,7 +293,7 @@ struct Runner::Session {
   SimBackend* sim = nullptr;  // hid, when simulated
   std::unique_ptr<TForm1> form;
   std::vector<std::unique_ptr<Device>> devices;
-  std::unique_ptr<emu::IScheduler> scheduler;
+  std::unique_ptr<ClosableScheduler> scheduler;
   std::string label1;
   int boxes = 0;
   int last_state = -1;
@@ -323,12 +356,13 @@ void Runner::Session::Start() {
   // device runs on a thread of its own, as it would in another process.
   if (real_time) {
     loop = std::make_unique<RunLoopOf<RealTimeLoop>>();
-    scheduler = std::make_unique<emu::ThreadScheduler>();
+    scheduler = std::make_unique<ClosableScheduler>(std::make_unique<emu::ThreadScheduler>());
   } else {
     auto virtual_loop = std::make_unique<RunLoopOf<VirtualLoop>>();
     virtual_loop->loop.Busy = [this] { return sim->InFlight(); };
     loop = std::move(virtual_loop);
-    scheduler = std::make_unique<emu::LoopScheduler>(loop->Loop());
+    scheduler =
+        std::make_unique<ClosableScheduler>(std::make_unique<emu::LoopScheduler>(loop->Loop()));
   }
   transcript.Clock = [this] { return loop->NowMs(); };
   if (options.Kernel) {
