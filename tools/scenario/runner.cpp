@@ -208,7 +208,7 @@ class ClosableScheduler : public emu::IScheduler {
   std::unique_ptr<emu::IScheduler> inner_;
 };
 
-// Line margin over the virtual run's longest silence before a run on real
+// The margin over the virtual run's longest silence before a run on real
 // time ends (quiet_rule.h): what the real kernel and the scheduler may add.
 constexpr std::uint64_t kQuietMarginMs = 1500;
 
