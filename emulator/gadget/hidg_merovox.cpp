@@ -50,8 +50,14 @@ HidgMerovox::HidgMerovox(MerovoxDevice& device) : device_(device) {
   host.Input = [this](const std::uint8_t* report, std::size_t length) {
     SendInput(report, length);
   };
-  host.LeaveBus = [this] { Unbind(); };
-  host.ReturnToBus = [this] { Bind(); };
+  host.LeaveBus = [this] {
+    if (OnBusChange) OnBusChange(false);
+    Unbind();
+  };
+  host.ReturnToBus = [this] {
+    if (OnBusChange) OnBusChange(true);
+    Bind();
+  };
   device_.SetHost(std::move(host));
 }
 

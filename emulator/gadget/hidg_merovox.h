@@ -47,6 +47,9 @@ class HidgMerovox {
 
   // Bind, unbind and node events, one short line each, from any thread.
   std::function<void(std::string_view)> OnNote;
+  // Told, on the device's thread, just before the device leaves the bus or
+  // comes back by itself (its restart, a removal fault); false is leaving.
+  std::function<void(bool on_bus)> OnBusChange;
 
  private:
   void Bind();

@@ -47,8 +47,14 @@ UhidMerovox::UhidMerovox(MerovoxDevice& device) : device_(device) {
   host.Input = [this](const std::uint8_t* report, std::size_t length) {
     SendInput(report, length);
   };
-  host.LeaveBus = [this] { DestroyNow(); };
-  host.ReturnToBus = [this] { CreateNow(); };
+  host.LeaveBus = [this] {
+    if (OnBusChange) OnBusChange(false);
+    DestroyNow();
+  };
+  host.ReturnToBus = [this] {
+    if (OnBusChange) OnBusChange(true);
+    CreateNow();
+  };
   device_.SetHost(std::move(host));
 }
 

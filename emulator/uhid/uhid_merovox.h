@@ -53,6 +53,10 @@ class UhidMerovox {
   // What happens on the kernel side, one short line each ("created",
   // "started", "opened", "destroyed", ...), from any thread. Set before Open.
   std::function<void(std::string_view)> OnNote;
+  // Told, on the device's thread, just before the device leaves the bus or
+  // comes back by itself (its restart, a removal fault); false is leaving.
+  // Set before Open.
+  std::function<void(bool on_bus)> OnBusChange;
 
  private:
   void CreateNow();

@@ -232,7 +232,9 @@ TEST(Runner, DeviceEventsArriveWhileABoxIsOpen) {
     "run_ms": 300
   })",
                                      "/tmp");
-    Runner runner(s, nullptr, Runner::Options{real_time});
+    Runner::Options options;
+    options.RealTime = real_time;
+    Runner runner(s, nullptr, options);
     runner.Run();
     const auto& lines = runner.Lines();
     const auto sent = std::find(lines.begin(), lines.end(), "device unit sends OK hello\\r\\n");

@@ -10,12 +10,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "emulator/merovox_device.h"
 #include "emulator/scheduler.h"
@@ -217,6 +221,15 @@ TEST_F(UhidMerovoxTest, RestartDestroysTheDeviceAndCreatesItAgainWithTheNewVersi
   config.Identity.VersionAfterInstall = "201040";
   config.Files["fw040.tvu"] = StoredFile{"image", {}, {}};
   Start();
+  // What the adapter tells of its own bus changes, and whether the device
+  // was still on the bus then: each is told before the kernel hears of it.
+  std::mutex mutex;
+  std::vector<std::pair<bool, bool>> changes;
+  uhid->OnBusChange = [&](bool on_bus) {
+    const bool was_on_bus = uhid->OnBus();
+    std::lock_guard<std::mutex> lock(mutex);
+    changes.emplace_back(on_bus, was_on_bus);
+  };
   SetInStarted();
   protocol::GcmdCommandPacket install;
   install.SubCommand = protocol::kGcmdInstall;
@@ -239,11 +252,16 @@ TEST_F(UhidMerovoxTest, RestartDestroysTheDeviceAndCreatesItAgainWithTheNewVersi
   ASSERT_NE(answer, nullptr);
   EXPECT_EQ(InputText(*answer), "OK 201040\r\n");
   EXPECT_EQ(device->CommandCount("VER"), 1);
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(changes, (std::vector<std::pair<bool, bool>>{{false, true}, {true, false}}));
 }
 
 TEST_F(UhidMerovoxTest, RemovalDropsAnswersOnTheirWayAndSetInCreatesAgain) {
   config.Timing.LatencyMs = 200;
   Start();
+  // The operator's removal and setting in are no changes of the device's own.
+  std::atomic<int> changes{0};
+  uhid->OnBusChange = [&](bool) { ++changes; };
   SetInStarted();
   kernel.Output("VER");
   std::this_thread::sleep_for(20ms);
@@ -257,6 +275,7 @@ TEST_F(UhidMerovoxTest, RemovalDropsAnswersOnTheirWayAndSetInCreatesAgain) {
   const auto answer = kernel.Next(UHID_INPUT2);
   ASSERT_NE(answer, nullptr);
   EXPECT_EQ(InputText(*answer), "OK PCB000000001 BAT000000001 TV0400001234\r\n");
+  EXPECT_EQ(changes, 0);
 }
 
 TEST(UhidMerovoxOpen, ReportsANodeThatCannotBeOpened) {

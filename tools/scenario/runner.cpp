@@ -4,10 +4,13 @@
 #ifdef _WIN32
 #include <io.h>
 #endif
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <ostream>
 #include <span>
 #include <sstream>
 
@@ -16,11 +19,14 @@
 #include "emulator/loop_scheduler.h"
 #include "emulator/merovox_device.h"
 #include "emulator/sim_merovox.h"
+#include "hid/platform_backend.h"
 #include "hid/sim/sim_backend.h"
 #include "package/package_builder.h"
 #include "scripted/scripted_operator.h"
 #include "scripted/virtual_loop.h"
+#include "tools/scenario/download_rate.h"
 #include "tools/scenario/fault_folder.h"
+#include "tools/scenario/quiet_rule.h"
 #include "tools/scenario/real_time_loop.h"
 
 namespace mvx::scenario {
@@ -132,6 +138,7 @@ class RunLoop {
   virtual ~RunLoop() = default;
   virtual IEventLoop& Loop() = 0;
   virtual IClock& Clock() = 0;
+  virtual std::uint64_t NowMs() const = 0;
   virtual void At(std::uint64_t ms, std::function<void()> call) = 0;
   virtual void RunFor(std::uint64_t ms, const std::function<bool()>& stop) = 0;
 };
@@ -141,6 +148,7 @@ class RunLoopOf : public RunLoop {
  public:
   IEventLoop& Loop() override { return loop; }
   IClock& Clock() override { return loop; }
+  std::uint64_t NowMs() const override { return loop.NowMs(); }
   void At(std::uint64_t ms, std::function<void()> call) override { loop.At(ms, std::move(call)); }
   void RunFor(std::uint64_t ms, const std::function<bool()>& stop) override {
     loop.RunFor(ms, stop);
@@ -153,26 +161,83 @@ std::string WithoutStamp(const std::string& line) {
   return line.size() >= 22 ? line.substr(22) : line;
 }
 
+// The model on the simulated backend.
+class SimCradle : public Cradle {
+ public:
+  SimCradle(SimBackend& sim, emu::MerovoxDevice& model, BusChange on_bus_change)
+      : adapter_(sim, model) {
+    adapter_.OnBusChange = std::move(on_bus_change);
+  }
+  void SetIn() override { adapter_.SetIn(); }
+  void Remove() override { adapter_.Remove(); }
+  bool OnBus() const override { return adapter_.OnBus(); }
+
+ private:
+  emu::SimMerovox adapter_;
+};
+
+// The devices' scheduler, closed when the run is taken down: the calls it
+// still holds are dropped and so is every later request, while a device's
+// own thread (a kernel device's reader handing its model what the host
+// wrote last) may still ask. Closing waits for a call that is running.
+class ClosableScheduler : public emu::IScheduler {
+ public:
+  explicit ClosableScheduler(std::unique_ptr<emu::IScheduler> inner) : inner_(std::move(inner)) {}
+  ~ClosableScheduler() override { Close(); }
+  void After(std::uint32_t delay_ms, std::function<void()> call) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (inner_) inner_->After(delay_ms, std::move(call));
+  }
+  bool DueAtOnce(std::uint32_t delay_ms) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return inner_ && inner_->DueAtOnce(delay_ms);
+  }
+  void Close() {
+    std::unique_ptr<emu::IScheduler> inner;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      inner = std::move(inner_);
+    }
+    // A thread scheduler's thread ends here, outside the lock: a call it is
+    // running may still ask for another.
+    inner.reset();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unique_ptr<emu::IScheduler> inner_;
+};
+
+// The margin over the virtual run's longest silence before a run on real
+// time ends (quiet_rule.h): what the real kernel and the scheduler may add.
+constexpr std::uint64_t kQuietMarginMs = 1500;
+
 }  // namespace
 
-// Everything of one run. Members are destroyed in reverse order: the device
-// scheduler first (no answer is on its way any more), then the devices, the
-// window, the backend and the loop they use, and last the working folder.
+// Everything of one run. It is taken down in this order: the device
+// scheduler is closed (no answer is on its way any more), the devices leave
+// their cradles, then the members go in reverse order: the devices' models,
+// the window, the backend and the loop they use, and last the working folder.
 struct Runner::Session {
   struct Device {
-    Device(const DeviceSpec& spec, emu::IScheduler& scheduler, SimBackend& sim)
-        : Name(spec.Name), Model(spec.Config, scheduler), Adapter(sim, Model) {}
+    Device(const DeviceSpec& spec, emu::IScheduler& scheduler)
+        : Name(spec.Name), Model(spec.Config, scheduler) {}
     std::string Name;
     emu::MerovoxDevice Model;
-    emu::SimMerovox Adapter;
+    std::unique_ptr<Cradle> Bus;
   };
 
-  Session(const Scenario& s, Transcript& t, bool on_real_time)
+  Session(const Scenario& s, Transcript& t, const Options& o)
       : scenario(s),
         transcript(t),
-        real_time(on_real_time),
+        options(o),
+        real_time(o.RealTime || o.Kernel),
         fault_folder(UsesFolderFaults(s) ? std::make_unique<FaultFolder>() : nullptr),
         folder(fault_folder ? fault_folder->Root() : fs::temp_directory_path()) {}
+  ~Session() {
+    if (scheduler) scheduler->Close();
+    for (auto& d : devices) d->Bus.reset();
+  }
 
   void Prepare();
   void Start();
@@ -181,12 +246,19 @@ struct Runner::Session {
   void FolderFault(const Event& e);
   void Picture(const std::string& kind, bool every_file);
   void Finish();
+  void Report();
   Device& DeviceNamed(const std::string& name);
   void Guarded(const std::function<void()>& handler) { form->Guarded(handler); }
-  void RunFor(std::uint64_t ms) {
-    loop->RunFor(ms, [this] {
+  // Runs the loop for ms; stops early when the run cannot go on as asked,
+  // or when the quiet rule says a run on real time has ended.
+  void RunFor(std::uint64_t ms, const QuietRule* quiet = nullptr) {
+    loop->RunFor(ms, [this, quiet] {
       Poll();
-      return false;
+      if (!scenario_error.empty() || !skip_reason.empty()) return true;
+      if (!quiet) return false;
+      const bool all_fired = std::find(fired.begin(), fired.end(), false) == fired.end();
+      const auto& times = transcript.Times();
+      return MayEnd(*quiet, all_fired, loop->NowMs(), times.empty() ? 0 : times.back());
     });
   }
   // Escaped, with the run's working folder written as ".": the same
@@ -200,6 +272,7 @@ struct Runner::Session {
 
   const Scenario& scenario;
   Transcript& transcript;
+  const Options& options;
   const bool real_time;
   // The file system the working folder lies on, when the scenario makes it
   // fail; it outlives the folder.
@@ -208,21 +281,26 @@ struct Runner::Session {
   // A folder action the file system refused: the run cannot show what the
   // scenario asks for.
   std::string scenario_error;
+  // Something the scenario asks that this system cannot play (a device the
+  // kernel refused): the run is skipped.
+  std::string skip_reason;
   std::string package_path;
   std::map<std::string, std::string> before;
   std::unique_ptr<RunLoop> loop;
   ScriptedOperator op;
   IniProfile settings;
-  std::unique_ptr<SimBackend> sim;
+  std::unique_ptr<IHidBackend> hid;
+  SimBackend* sim = nullptr;  // hid, when simulated
   std::unique_ptr<TForm1> form;
   TMemo::Subscription memo_listening;
   std::vector<std::unique_ptr<Device>> devices;
-  std::unique_ptr<emu::IScheduler> scheduler;
+  std::unique_ptr<ClosableScheduler> scheduler;
   std::string label1;
   int boxes = 0;
   int last_state = -1;
   std::map<int, int> state_entries;
   std::vector<bool> fired;
+  DownloadRate download;
 };
 
 Runner::Runner(const Scenario& scenario, std::ostream* out, Options options)
@@ -231,12 +309,28 @@ Runner::Runner(const Scenario& scenario, std::ostream* out, Options options)
 Runner::~Runner() = default;
 
 void Runner::Run() {
-  Session session(scenario_, transcript_, options_.RealTime);
+  // On real time, the same file on the virtual clock first: when its last
+  // line comes tells when the real run may end.
+  std::optional<QuietRule> quiet;
+  if (options_.RealTime || options_.Kernel) {
+    Runner twin(scenario_, nullptr);
+    twin.Run();
+    quiet = QuietRuleOf(twin.Lines(), twin.Times(), kQuietMarginMs);
+    if (options_.Report)
+      *options_.Report << "run: on the virtual clock the last line at " << quiet->LastLineMs
+                       << " ms; the real run ends after a silence of " << quiet->QuietMs
+                       << " ms from then on\n";
+  }
+  Session session(scenario_, transcript_, options_);
   session.Prepare();
   session.Start();
-  session.RunFor(scenario_.RunMs);
+  session.RunFor(scenario_.RunMs, quiet ? &*quiet : nullptr);
+  if (quiet && options_.Report)
+    *options_.Report << "run: ended after " << session.loop->NowMs() << " ms of real time\n";
+  if (!session.skip_reason.empty()) throw ScenarioSkipped(session.skip_reason);
   if (!session.scenario_error.empty()) throw ScenarioError(session.scenario_error);
   session.Finish();
+  session.Report();
 }
 
 // The package and the settings file go into the working folder before the
@@ -263,21 +357,31 @@ void Runner::Session::Start() {
   // device runs on a thread of its own, as it would in another process.
   if (real_time) {
     loop = std::make_unique<RunLoopOf<RealTimeLoop>>();
-    sim = std::make_unique<SimBackend>(loop->Loop());
-    scheduler = std::make_unique<emu::ThreadScheduler>();
+    scheduler = std::make_unique<ClosableScheduler>(std::make_unique<emu::ThreadScheduler>());
   } else {
     auto virtual_loop = std::make_unique<RunLoopOf<VirtualLoop>>();
-    sim = std::make_unique<SimBackend>(virtual_loop->loop);
     virtual_loop->loop.Busy = [this] { return sim->InFlight(); };
     loop = std::move(virtual_loop);
-    scheduler = std::make_unique<emu::LoopScheduler>(loop->Loop());
+    scheduler =
+        std::make_unique<ClosableScheduler>(std::make_unique<emu::LoopScheduler>(loop->Loop()));
   }
-  form = std::make_unique<TForm1>(FormServices{op, loop->Loop(), loop->Clock(), settings, *sim});
+  transcript.Clock = [this] { return loop->NowMs(); };
+  if (options.Kernel) {
+    hid = CreatePlatformHidBackend();
+    if (!hid->Available()) throw ScenarioSkipped("the platform's HID backend is not available");
+  } else {
+    auto backend = std::make_unique<SimBackend>(loop->Loop());
+    sim = backend.get();
+    hid = std::move(backend);
+  }
+  form = std::make_unique<TForm1>(FormServices{op, loop->Loop(), loop->Clock(), settings, *hid});
   TForm1& f = *form;
   memo_listening = f.Memo1.Listen({[this](std::string_view line) {
                                      // A text control shows a line up to its first NUL byte.
-                                     const std::string text = WithoutStamp(std::string(line));
-                                     transcript.Add("log", Text(text.substr(0, text.find('\0'))));
+                                     std::string text = WithoutStamp(std::string(line));
+                                     text = text.substr(0, text.find('\0'));
+                                     if (real_time) download.Line(text, loop->NowMs());
+                                     transcript.Add("log", Text(text));
                                    },
                                    [this] { transcript.Add("clear", ""); }});
   f.Label1.OnChanged = [this] {
@@ -305,14 +409,19 @@ void Runner::Session::Start() {
   };
 
   for (const DeviceSpec& spec : scenario.Devices) {
-    devices.push_back(std::make_unique<Device>(spec, *scheduler, *sim));
-    // Posted before the backend posts its change notification, so the line
-    // comes before the tool's reaction on either clock.
-    devices.back()->Adapter.OnBusChange = [this, name = spec.Name](bool on_bus) {
+    devices.push_back(std::make_unique<Device>(spec, *scheduler));
+    Device& d = *devices.back();
+    // Posted before the backend (or the kernel) tells the tool of the
+    // change, so the line comes before the tool's reaction on either clock.
+    BusChange on_bus_change = [this, name = spec.Name](bool on_bus) {
       loop->Loop().Post([this, name, on_bus] {
         transcript.Add("device", name + (on_bus ? " returns" : " leaves the bus"));
       });
     };
+    if (options.Kernel)
+      d.Bus = MakeKernelCradle(*options.Kernel, d.Model, d.Name, std::move(on_bus_change));
+    else
+      d.Bus = std::make_unique<SimCradle>(*sim, d.Model, std::move(on_bus_change));
   }
 
   fired.assign(scenario.Events.size(), false);
@@ -366,13 +475,17 @@ void Runner::Session::Fire(const Event& e) {
     case Action::SetIn: {
       Device& d = DeviceNamed(e.Device);
       transcript.Add("device", d.Name + " set in");
-      d.Adapter.SetIn();
+      d.Bus->SetIn();
+      // A kernel device can be refused: the gadget's one controller taken by
+      // another device on the bus, a descriptor the kernel rejects.
+      if (options.Kernel && !d.Bus->OnBus() && skip_reason.empty())
+        skip_reason = "the kernel did not take device \"" + d.Name + "\" into the cradle";
       break;
     }
     case Action::Remove: {
       Device& d = DeviceNamed(e.Device);
       transcript.Add("device", d.Name + " removed");
-      d.Adapter.Remove();
+      d.Bus->Remove();
       break;
     }
     case Action::Send:
@@ -492,6 +605,18 @@ void Runner::Session::Finish() {
                                 std::to_string(file.Size()) + " " + file.Digest());
   }
   Guarded([&] { f.FormDestroy(); });
+}
+
+// On real time: the download's packet rate, and what each kernel device saw.
+void Runner::Session::Report() {
+  if (!options.Report || !real_time) return;
+  std::ostream& out = *options.Report;
+  const std::string rate = download.Summary();
+  if (!rate.empty()) out << "download: " << rate << "\n";
+  for (const auto& d : devices) {
+    const std::string traffic = d->Bus ? d->Bus->Traffic() : std::string();
+    if (!traffic.empty()) out << "device " << d->Name << ": " << traffic << "\n";
+  }
 }
 
 }  // namespace mvx::scenario

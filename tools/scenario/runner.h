@@ -1,12 +1,17 @@
 // Plays a scenario: the tool's real main window core on the simulated HID
 // backend with emulated devices, a scripted operator and a virtual clock, in a
-// working folder of its own. Every event goes to the transcript.
+// working folder of its own; or on real time with the platform's own HID
+// backend and the devices as kernel HID devices. Every event goes to the
+// transcript.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "tools/scenario/cradle.h"
 #include "tools/scenario/scenario.h"
 #include "tools/scenario/transcript.h"
 
@@ -16,8 +21,16 @@ class Runner {
  public:
   struct Options {
     // Real time instead of the virtual clock: the loop waits for timers and
-    // the emulated devices answer from a thread of their own.
+    // the emulated devices answer from a thread of their own. The run ends
+    // once the same file on the virtual clock shows nothing more can happen
+    // (quiet_rule.h).
     bool RealTime = false;
+    // The tool on the platform's own HID backend (hidraw and libudev), the
+    // devices kernel HID devices of this kind; always on real time.
+    std::optional<KernelDevice> Kernel;
+    // Where a run on real time writes the download's packet rate and each
+    // kernel device's traffic (may be null).
+    std::ostream* Report = nullptr;
   };
   // Transcript lines are written to out (may be null) as they happen.
   Runner(const Scenario& scenario, std::ostream* out, Options options);
@@ -27,9 +40,11 @@ class Runner {
   Runner& operator=(const Runner&) = delete;
 
   // Runs the scenario to its end; raises ScenarioError when the working
-  // folder or the package cannot be made.
+  // folder or the package cannot be made, ScenarioSkipped when the run
+  // cannot be played as asked here.
   void Run();
   const std::vector<std::string>& Lines() const { return transcript_.Lines(); }
+  const std::vector<std::uint64_t>& Times() const { return transcript_.Times(); }
 
  private:
   struct Session;

@@ -19,6 +19,13 @@ class ScenarioError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The scenario cannot be played as asked on this system (a file system that
+// cannot fail here, a device the kernel cannot present): the run is skipped.
+class ScenarioSkipped : public ScenarioError {
+ public:
+  using ScenarioError::ScenarioError;
+};
+
 // The package the operator opens: an existing file, or one built from
 // parameters.
 struct PackageSpec {

@@ -33,6 +33,7 @@ void Transcript::Add(std::string_view kind, std::string_view text) {
   }
   if (out_) *out_ << line << '\n';
   lines_.push_back(std::move(line));
+  times_.push_back(Clock ? Clock() : 0);
 }
 
 namespace {

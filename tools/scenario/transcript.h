@@ -2,6 +2,8 @@
 // with its kind ("log", "clear", "box", "label1", "device", "end").
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -21,10 +23,14 @@ class Transcript {
   // there is no text.
   void Add(std::string_view kind, std::string_view text);
   const std::vector<std::string>& Lines() const { return lines_; }
+  // When each line came, by Clock (0 for all without one).
+  const std::vector<std::uint64_t>& Times() const { return times_; }
+  std::function<std::uint64_t()> Clock;
 
  private:
   std::ostream* out_;
   std::vector<std::string> lines_;
+  std::vector<std::uint64_t> times_;
 };
 
 // The index of the first expectation not met, in order, by the lines (each
