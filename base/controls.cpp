@@ -81,8 +81,10 @@ void TMemo::Clear() {
 
 void LineStore::Append(std::string_view line) {
   if (line.size() > room_) {
-    const std::size_t size = std::max(kBlock, line.size());
-    blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+    // Whole grains, so that every block can lie on huge pages.
+    const std::size_t size =
+        (line.size() + kLargeBlockGrain - 1) / kLargeBlockGrain * kLargeBlockGrain;
+    blocks_.push_back(AllocateLargeBlock(std::max(size, kLargeBlockGrain)));
     free_ = blocks_.back().get();
     room_ = size;
   }
@@ -95,7 +97,7 @@ void LineStore::Append(std::string_view line) {
 
 void LineStore::Clear() {
   // The memory goes too: a cleared log gives it back.
-  std::vector<std::unique_ptr<char[]>>().swap(blocks_);
+  std::vector<LargeBlock>().swap(blocks_);
   std::vector<std::string_view>().swap(lines_);
   free_ = nullptr;
   room_ = 0;

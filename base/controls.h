@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/large_block.h"
+
 namespace mvx {
 
 class TControl {
@@ -129,9 +131,9 @@ class TMemo : public TControl {
 };
 
 // Lines of text kept compactly: the bytes of the lines one after the other in
-// blocks of a megabyte, which never move once written (a buffer that grew by
-// copying would need twice the log for a moment), and where each line lies. A
-// log of tens of megabytes costs its bytes and sixteen more per line.
+// large blocks, which never move once written (a buffer that grew by copying
+// would need twice the log for a moment), and where each line lies. A log of
+// tens of megabytes costs its bytes and sixteen more per line.
 class LineStore {
  public:
   void Append(std::string_view line);
@@ -145,8 +147,7 @@ class LineStore {
   std::vector<std::string> Copy(std::size_t first = 0) const;
 
  private:
-  static constexpr std::size_t kBlock = std::size_t{1} << 20;
-  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::vector<LargeBlock> blocks_;
   char* free_ = nullptr;  // where the last block's unused room begins
   std::size_t room_ = 0;  // and how much there is
   std::vector<std::string_view> lines_;

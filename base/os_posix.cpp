@@ -1,12 +1,17 @@
-// What the POSIX systems do their own way: files by name, the local time.
+// What the POSIX systems do their own way: files by name, the local time,
+// large blocks of memory.
+#include <sys/mman.h>
 #include <sys/types.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <new>
 
 #include "base/calendar.h"
 #include "base/file_system.h"
+#include "base/large_block.h"
 
 namespace mvx {
 
@@ -36,6 +41,29 @@ bool LocalCalendarTime(std::time_t seconds, std::tm& out) {
   // Unlike localtime(), localtime_r() does not read the time-zone file again on
   // every call.
   return localtime_r(&seconds, &out) != nullptr;
+}
+
+LargeBlock AllocateLargeBlock(std::size_t size) {
+  // Mapped one grain larger and cut to a grain's boundary, so the kernel can
+  // give it whole huge pages.
+  const std::size_t mapped = size + kLargeBlockGrain;
+  void* area = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (area == MAP_FAILED) throw std::bad_alloc();
+  char* start = static_cast<char*>(area);
+  const std::size_t head =
+      (kLargeBlockGrain - reinterpret_cast<std::uintptr_t>(start) % kLargeBlockGrain) %
+      kLargeBlockGrain;
+  if (head > 0) munmap(start, head);
+  const std::size_t tail = mapped - head - size;
+  if (tail > 0) munmap(start + head + size, tail);
+#ifdef MADV_HUGEPAGE
+  madvise(start + head, size, MADV_HUGEPAGE);  // a hint: without it, 4 KiB pages
+#endif
+  return LargeBlock(start + head, LargeBlockRelease{size});
+}
+
+void ReleaseLargeBlock(char* block, std::size_t size) {
+  if (block != nullptr) munmap(block, size);
 }
 
 }  // namespace mvx

@@ -1,4 +1,5 @@
-// What Windows does its own way: files by wide-character name, the local time.
+// What Windows does its own way: files by wide-character name, the local time,
+// large blocks of memory.
 #include "base/windows_api.h"
 
 #include <fcntl.h>
@@ -8,11 +9,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <new>
 #include <string>
 #include <string_view>
 
 #include "base/calendar.h"
 #include "base/file_system.h"
+#include "base/large_block.h"
 
 namespace mvx {
 
@@ -54,6 +57,17 @@ std::string FileNamePart(const std::string& path) {
 
 bool LocalCalendarTime(std::time_t seconds, std::tm& out) {
   return localtime_s(&out, &seconds) == 0;
+}
+
+LargeBlock AllocateLargeBlock(std::size_t size) {
+  // Committed as it is first touched, in the system's own pages.
+  void* block = VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  if (block == nullptr) throw std::bad_alloc();
+  return LargeBlock(static_cast<char*>(block), LargeBlockRelease{size});
+}
+
+void ReleaseLargeBlock(char* block, std::size_t /*size*/) {
+  if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
 }
 
 }  // namespace mvx

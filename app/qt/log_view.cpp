@@ -8,6 +8,8 @@
 namespace mvx {
 namespace {
 
+// How long a new line may wait for the view: short to the eye, long enough to
+// gather the lines of many packets.
 constexpr int kBatchMs = 100;
 
 QString Decoded(std::string_view line) {

@@ -18,8 +18,9 @@
 namespace mvx {
 namespace {
 
-// How long a new log line may wait for the log control: short to the eye,
-// long enough to gather the lines of many packets.
+// How long a new position may wait for the progress bar: smooth to the eye,
+// long enough to gather many packets.
+constexpr int kProgressBatchMs = 20;
 
 QFont WindowFont(int pixel_size) {
   // Tahoma where it is installed; the Japanese texts need a font with
@@ -154,9 +155,16 @@ void MainWindow::BuildControls() {
   const ControlPlace bar = PlaceOf(f.ProgressBar1.Name);
   progress->setGeometry(bar.Left, bar.Top, bar.Width, bar.Height);
   progress->setTextVisible(false);
-  Bind(f.ProgressBar1, [progress, &f] {
-    progress->setRange(0, ToProgressValue(f.ProgressBar1.Max()));
-    progress->setValue(ToProgressValue(f.ProgressBar1.Position()));
+  progress_ = progress;
+  // The download moves the bar with every packet, thousands of times a
+  // second; the bar shows the latest position a few dozen times a second,
+  // and at once before a repaint.
+  progress_batch_.setSingleShot(true);
+  progress_batch_.setInterval(kProgressBatchMs);
+  connect(&progress_batch_, &QTimer::timeout, this, [this] { ShowProgress(); });
+  ShowProgress();
+  Bind(f.ProgressBar1, [this] {
+    if (!progress_batch_.isActive()) progress_batch_.start();
   });
 
   // Everything below lies beyond the strip's edges.
@@ -238,8 +246,15 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   if (OnClosed) OnClosed();
 }
 
-void MainWindow::FlushLog() {
+void MainWindow::ShowPending() {
   if (memo_ != nullptr) memo_->Model().Flush();
+  if (progress_batch_.isActive()) ShowProgress();
+}
+
+void MainWindow::ShowProgress() {
+  progress_batch_.stop();
+  progress_->setRange(0, ToProgressValue(form_.ProgressBar1.Max()));
+  progress_->setValue(ToProgressValue(form_.ProgressBar1.Position()));
 }
 
 int RunMainWindow(QApplication& app, QtPlatform& platform, TForm1& form, const RunHooks& hooks) {

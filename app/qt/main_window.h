@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QMainWindow>
+#include <QTimer>
 #include <functional>
 #include <vector>
 
@@ -14,6 +15,7 @@
 
 class QApplication;
 class QCheckBox;
+class QProgressBar;
 
 namespace mvx {
 
@@ -48,9 +50,9 @@ class MainWindow : public QMainWindow {
   // Told once the window has closed (the form's FormDestroy has run).
   std::function<void()> OnClosed;
 
-  // Puts the log lines that wait for the log control's next update into it
-  // now (before a repaint that must show them).
-  void FlushLog();
+  // Puts what waits for the controls' next update (log lines, the progress
+  // bar's position) into them now, before a repaint that must show it.
+  void ShowPending();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -65,7 +67,11 @@ class MainWindow : public QMainWindow {
 
   TForm1& form_;
   QWidget* strip_ = nullptr;
+  void ShowProgress();
+
   LogView* memo_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QTimer progress_batch_;
   TMemo::Subscription memo_listening_;
   std::vector<TControl*> bound_;
   bool destroyed_ = false;

@@ -215,7 +215,7 @@ void QtPlatform::Sleep(unsigned ms) {
 
 void QtPlatform::Repaint() {
   if (!window_) return;
-  if (auto* main = qobject_cast<MainWindow*>(window_.data())) main->FlushLog();
+  if (auto* main = qobject_cast<MainWindow*>(window_.data())) main->ShowPending();
   window_->repaint();
 }
 

@@ -236,7 +236,7 @@ Figures Run(QApplication& app, QtPlatform& platform, const std::string& package,
            f.DownloadGuiCpu = CpuSeconds(RUSAGE_THREAD) - gui_cpu_start;
            f.Device = scheduler.Measured();
            f.Downloaded = true;
-           if (shown) shown->FlushLog();
+           if (shown) shown->ShowPending();
            f.PeakRssKiB = StatusKiB("VmHWM");
            f.LogBytes = log_bytes;
            if (window_s == 0) app.quit();
@@ -279,26 +279,30 @@ std::vector<long> RunVersionups(QApplication& app, QtPlatform& platform, const s
     form.SetView(&platform);
     shown->show();
   }
-  std::vector<std::unique_ptr<emu::MerovoxDevice>> devices;
-  std::vector<std::unique_ptr<emu::SimMerovox>> cradles;
+  // Only the device in the cradle is kept: one that left takes its image with it.
+  std::unique_ptr<emu::MerovoxDevice> device;
+  std::unique_ptr<emu::SimMerovox> cradle;
+  int set_in = 0;
   std::vector<long> rss;
   auto set_in_next = [&] {
+    cradle.reset();
+    device.reset();
     emu::DeviceConfig config;
     config.Identity.Product = "Merovox TV004";
     config.Identity.Version = "201035";
     config.Identity.VersionAfterInstall = "201040";
-    config.Identity.Serial.Serial = Format("TV04%08d", static_cast<int>(devices.size()) + 1);
+    config.Identity.Serial.Serial = Format("TV04%08d", ++set_in);
     config.Timing = {0, 50, 100, 300, 1000};
-    devices.push_back(std::make_unique<emu::MerovoxDevice>(config, scheduler));
-    cradles.push_back(std::make_unique<emu::SimMerovox>(sim, *devices.back()));
-    cradles.back()->SetIn();
+    device = std::make_unique<emu::MerovoxDevice>(config, scheduler);
+    cradle = std::make_unique<emu::SimMerovox>(sim, *device);
+    cradle->SetIn();
   };
   op.OnRecord = [&](const ScriptedOperator::Record& r) {
     if (r.Text.rfind("Update finished.", 0) != 0) return;
-    if (shown) shown->FlushLog();
+    if (shown) shown->ShowPending();
     rss.push_back(StatusKiB("VmRSS"));
     QTimer::singleShot(0, &app, [&] {
-      cradles.back()->Remove();
+      cradle->Remove();
       if (static_cast<int>(rss.size()) == count)
         QTimer::singleShot(200, &app, [&app] { app.quit(); });
       else

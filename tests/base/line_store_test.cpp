@@ -12,12 +12,13 @@ namespace {
 TEST(LineStoreTest, LinesAcrossBlocksStayWholeAndAClearGivesEverythingBack) {
   LineStore store;
   std::vector<std::string> written;
-  // About three blocks of 4 KB lines, an empty line, and one line longer than a block.
-  for (int i = 0; i < 800; ++i)
+  // Lines of about 4 KB over three blocks, an empty line, and one line longer
+  // than a block.
+  for (int i = 0; i < 1600; ++i)
     written.push_back(
         std::string(4000 + static_cast<std::size_t>(i % 7), static_cast<char>('a' + i % 26)));
   written.insert(written.begin() + 300, "");
-  written.insert(written.begin() + 500, std::string((1 << 20) + 5, 'L'));
+  written.insert(written.begin() + 500, std::string(kLargeBlockGrain + 5, 'L'));
   std::size_t bytes = 0;
   for (const std::string& line : written) {
     store.Append(line);
