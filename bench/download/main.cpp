@@ -144,6 +144,33 @@ double Median(std::vector<double> values) {
   return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
+// The main window (offscreen) for a run with --window, taken down with the run.
+class ShownWindow {
+ public:
+  ShownWindow(QtPlatform& platform, TForm1& form, bool show) : platform_(platform), form_(form) {
+    if (!show) return;
+    window_ = std::make_unique<MainWindow>(form);
+    platform.SetWindow(window_.get());
+    form.SetView(&platform);
+    window_->show();
+  }
+  ~ShownWindow() {
+    if (!window_) return;
+    form_.SetView(nullptr);
+    platform_.SetWindow(nullptr);
+  }
+  ShownWindow(const ShownWindow&) = delete;
+  ShownWindow& operator=(const ShownWindow&) = delete;
+  void ShowPending() const {
+    if (window_) window_->ShowPending();
+  }
+
+ private:
+  QtPlatform& platform_;
+  TForm1& form_;
+  std::unique_ptr<MainWindow> window_;
+};
+
 struct Figures {
   bool Downloaded = false;
   long Packets = 0;  // the start packet, the data packets and the end packet
@@ -208,13 +235,7 @@ Figures Run(QApplication& app, QtPlatform& platform, const std::string& package,
 
   // With the main window the log also goes into its log control, as the
   // operator sees it.
-  std::unique_ptr<MainWindow> shown;
-  if (with_window) {
-    shown = std::make_unique<MainWindow>(form);
-    platform.SetWindow(shown.get());
-    form.SetView(&platform);
-    shown->show();
-  }
+  const ShownWindow shown(platform, form, with_window);
   std::uint64_t log_bytes = 0;
   auto listening = form.Memo1.Listen(
       {[&](std::string_view line) {
@@ -236,7 +257,7 @@ Figures Run(QApplication& app, QtPlatform& platform, const std::string& package,
            f.DownloadGuiCpu = CpuSeconds(RUSAGE_THREAD) - gui_cpu_start;
            f.Device = scheduler.Measured();
            f.Downloaded = true;
-           if (shown) shown->ShowPending();
+           shown.ShowPending();
            f.PeakRssKiB = StatusKiB("VmHWM");
            f.LogBytes = log_bytes;
            if (window_s == 0) app.quit();
@@ -254,10 +275,6 @@ Figures Run(QApplication& app, QtPlatform& platform, const std::string& package,
   });
   give_up.start(600'000);
   app.exec();
-  if (shown) {
-    form.SetView(nullptr);
-    platform.SetWindow(nullptr);
-  }
   return f;
 }
 
@@ -272,13 +289,7 @@ std::vector<long> RunVersionups(QApplication& app, QtPlatform& platform, const s
   op.Answers = {package};  // every later box takes its first button
   IniProfile settings;
   TForm1 form(FormServices{op, platform, platform, settings, sim});
-  std::unique_ptr<MainWindow> shown;
-  if (with_window) {
-    shown = std::make_unique<MainWindow>(form);
-    platform.SetWindow(shown.get());
-    form.SetView(&platform);
-    shown->show();
-  }
+  const ShownWindow shown(platform, form, with_window);
   // Only the device in the cradle is kept: one that left takes its image with it.
   std::unique_ptr<emu::MerovoxDevice> device;
   std::unique_ptr<emu::SimMerovox> cradle;
@@ -299,7 +310,7 @@ std::vector<long> RunVersionups(QApplication& app, QtPlatform& platform, const s
   };
   op.OnRecord = [&](const ScriptedOperator::Record& r) {
     if (r.Text.rfind("Update finished.", 0) != 0) return;
-    if (shown) shown->ShowPending();
+    shown.ShowPending();
     rss.push_back(StatusKiB("VmRSS"));
     QTimer::singleShot(0, &app, [&] {
       cradle->Remove();
@@ -319,10 +330,6 @@ std::vector<long> RunVersionups(QApplication& app, QtPlatform& platform, const s
     set_in_next();
   });
   app.exec();
-  if (shown) {
-    form.SetView(nullptr);
-    platform.SetWindow(nullptr);
-  }
   return rss;
 }
 
