@@ -158,6 +158,9 @@ class LineStore {
 class MemoRecorder {
  public:
   explicit MemoRecorder(TMemo& memo);
+  // The memo tells this object: it stays where it was made.
+  MemoRecorder(const MemoRecorder&) = delete;
+  MemoRecorder& operator=(const MemoRecorder&) = delete;
   const LineStore& Lines() const { return lines_; }
 
  private:
