@@ -109,6 +109,22 @@ struct MerovoxDevice::Upload {
   const Fault* WrongSize = nullptr;
 };
 
+MerovoxDevice::Host MerovoxDevice::Host::OfCradle(
+    std::function<void(const std::uint8_t*, std::size_t)> input, std::function<void()> leave,
+    std::function<void()> come_back, const std::function<void(bool on_bus)>& on_bus_change) {
+  Host host;
+  host.Input = std::move(input);
+  host.LeaveBus = [leave = std::move(leave), &on_bus_change] {
+    if (on_bus_change) on_bus_change(false);
+    leave();
+  };
+  host.ReturnToBus = [come_back = std::move(come_back), &on_bus_change] {
+    if (on_bus_change) on_bus_change(true);
+    come_back();
+  };
+  return host;
+}
+
 MerovoxDevice::MerovoxDevice(DeviceConfig config, IScheduler& scheduler)
     : scheduler_(scheduler), config_(std::move(config)) {
   if (!config_.Files.count(kInfoFileName))

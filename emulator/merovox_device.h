@@ -31,6 +31,13 @@ class MerovoxDevice {
     std::function<void()> LeaveBus;
     // ... and comes back after a restart, with its new identity.
     std::function<void()> ReturnToBus;
+
+    // A cradle's host: before the device leaves or returns by itself,
+    // on_bus_change (read when it happens, so it may be set later) is told
+    // false or true; then leave or come_back runs.
+    static Host OfCradle(std::function<void(const std::uint8_t*, std::size_t)> input,
+                         std::function<void()> leave, std::function<void()> come_back,
+                         const std::function<void(bool on_bus)>& on_bus_change);
   };
 
   MerovoxDevice(DeviceConfig config, IScheduler& scheduler);

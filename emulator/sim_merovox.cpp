@@ -3,20 +3,12 @@
 namespace mvx::emu {
 
 SimMerovox::SimMerovox(SimBackend& sim, MerovoxDevice& device) : sim_(sim), device_(device) {
-  MerovoxDevice::Host host;
-  host.Input = [this](const std::uint8_t* report, std::size_t length) {
-    const int id = DeviceId();
-    if (id >= 0) sim_.SendInput(id, report, length);
-  };
-  host.LeaveBus = [this] {
-    if (OnBusChange) OnBusChange(false);
-    UnplugNow();
-  };
-  host.ReturnToBus = [this] {
-    if (OnBusChange) OnBusChange(true);
-    PlugNow();
-  };
-  device_.SetHost(std::move(host));
+  device_.SetHost(MerovoxDevice::Host::OfCradle(
+      [this](const std::uint8_t* report, std::size_t length) {
+        const int id = DeviceId();
+        if (id >= 0) sim_.SendInput(id, report, length);
+      },
+      [this] { UnplugNow(); }, [this] { PlugNow(); }, OnBusChange));
 }
 
 SimMerovox::~SimMerovox() {

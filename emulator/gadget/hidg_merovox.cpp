@@ -46,19 +46,9 @@ std::string ReadAttribute(const std::string& path) {
 }  // namespace
 
 HidgMerovox::HidgMerovox(MerovoxDevice& device) : device_(device) {
-  MerovoxDevice::Host host;
-  host.Input = [this](const std::uint8_t* report, std::size_t length) {
-    SendInput(report, length);
-  };
-  host.LeaveBus = [this] {
-    if (OnBusChange) OnBusChange(false);
-    Unbind();
-  };
-  host.ReturnToBus = [this] {
-    if (OnBusChange) OnBusChange(true);
-    Bind();
-  };
-  device_.SetHost(std::move(host));
+  device_.SetHost(MerovoxDevice::Host::OfCradle(
+      [this](const std::uint8_t* report, std::size_t length) { SendInput(report, length); },
+      [this] { Unbind(); }, [this] { Bind(); }, OnBusChange));
 }
 
 HidgMerovox::~HidgMerovox() {

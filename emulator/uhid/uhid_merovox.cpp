@@ -43,19 +43,9 @@ std::vector<std::uint8_t> VendorReportDescriptor(std::uint16_t input_bytes,
 }
 
 UhidMerovox::UhidMerovox(MerovoxDevice& device) : device_(device) {
-  MerovoxDevice::Host host;
-  host.Input = [this](const std::uint8_t* report, std::size_t length) {
-    SendInput(report, length);
-  };
-  host.LeaveBus = [this] {
-    if (OnBusChange) OnBusChange(false);
-    DestroyNow();
-  };
-  host.ReturnToBus = [this] {
-    if (OnBusChange) OnBusChange(true);
-    CreateNow();
-  };
-  device_.SetHost(std::move(host));
+  device_.SetHost(MerovoxDevice::Host::OfCradle(
+      [this](const std::uint8_t* report, std::size_t length) { SendInput(report, length); },
+      [this] { DestroyNow(); }, [this] { CreateNow(); }, OnBusChange));
 }
 
 UhidMerovox::~UhidMerovox() {
