@@ -1,14 +1,36 @@
 #include "emulator/uhid/uhid_merovox.h"
 
-#include <fcntl.h>
-#include <linux/uhid.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <memory>
+
+#include "emulator/uhid/uhid_event.h"
+
+#ifdef __linux__
+#include <linux/uhid.h>
+
+// The events as declared for other systems are the kernel's own.
+namespace {
+using Event = mvx::emu::uhid::Event;
+static_assert(sizeof(Event) == sizeof(uhid_event));
+static_assert(mvx::emu::uhid::kDataMax == UHID_DATA_MAX);
+static_assert(mvx::emu::uhid::kCreate2 == UHID_CREATE2 && mvx::emu::uhid::kInput2 == UHID_INPUT2 &&
+              mvx::emu::uhid::kOutput == UHID_OUTPUT && mvx::emu::uhid::kDestroy == UHID_DESTROY &&
+              mvx::emu::uhid::kStart == UHID_START && mvx::emu::uhid::kClose == UHID_CLOSE &&
+              mvx::emu::uhid::kGetReport == UHID_GET_REPORT &&
+              mvx::emu::uhid::kSetReportReply == UHID_SET_REPORT_REPLY &&
+              mvx::emu::uhid::kGetReportReply == UHID_GET_REPORT_REPLY &&
+              mvx::emu::uhid::kOutputReport == UHID_OUTPUT_REPORT);
+static_assert(offsetof(Event, U.Create.Descriptor) == offsetof(uhid_event, u.create2.rd_data));
+static_assert(offsetof(Event, U.Create.Vendor) == offsetof(uhid_event, u.create2.vendor));
+static_assert(offsetof(Event, U.Input.Data) == offsetof(uhid_event, u.input2.data));
+static_assert(offsetof(Event, U.Out.Size) == offsetof(uhid_event, u.output.size));
+static_assert(offsetof(Event, U.GetReply.Error) == offsetof(uhid_event, u.get_report_reply.err));
+static_assert(offsetof(Event, U.Set.Data) == offsetof(uhid_event, u.set_report.data));
+}  // namespace
+#endif
 
 namespace mvx::emu {
 
@@ -53,21 +75,17 @@ UhidMerovox::~UhidMerovox() {
   DestroyNow();
   stopping_ = true;
   if (thread_.joinable()) thread_.join();
-  if (fd_ >= 0) ::close(fd_);
 }
 
 bool UhidMerovox::Open(const std::string& node, std::string* error) {
-  const int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) {
-    if (error) *error = "cannot open " + node + ": " + std::strerror(errno);
-    return false;
-  }
-  Attach(fd);
+  std::unique_ptr<UhidChannel> channel = OpenUhidNode(node, error);
+  if (!channel) return false;
+  Attach(std::move(channel));
   return true;
 }
 
-void UhidMerovox::Attach(int fd) {
-  fd_ = fd;
+void UhidMerovox::Attach(std::unique_ptr<UhidChannel> channel) {
+  channel_ = std::move(channel);
   thread_ = std::thread([this] { Serve(); });
 }
 
@@ -100,24 +118,25 @@ void UhidMerovox::CreateNow() {
   const auto out = static_cast<std::uint16_t>(std::max<int>(identity.OutputReportLength - 1, 1));
   const std::vector<std::uint8_t> descriptor = VendorReportDescriptor(in, out);
 
-  auto ev = std::make_unique<uhid_event>();
-  ev->type = UHID_CREATE2;
-  uhid_create2_req& req = ev->u.create2;
-  std::memcpy(req.name, identity.Product.data(),
-              std::min(identity.Product.size(), sizeof req.name - 1));
+  auto ev = std::make_unique<uhid::Event>();
+  std::memset(ev.get(), 0, sizeof *ev);
+  ev->Type = uhid::kCreate2;
+  uhid::Create2& req = ev->U.Create;
+  std::memcpy(req.Name, identity.Product.data(),
+              std::min(identity.Product.size(), sizeof req.Name - 1));
   static constexpr char kPhys[] = "mvx-uhid-device";
-  std::memcpy(req.phys, kPhys, sizeof kPhys);
-  req.rd_size = static_cast<std::uint16_t>(descriptor.size());
-  req.bus = kBusUsb;
-  req.vendor = identity.VendorId;
-  req.product = identity.ProductId;
-  req.version = kDeviceVersion;
-  std::memcpy(req.rd_data, descriptor.data(), descriptor.size());
+  std::memcpy(req.Phys, kPhys, sizeof kPhys);
+  req.DescriptorSize = static_cast<std::uint16_t>(descriptor.size());
+  req.Bus = kBusUsb;
+  req.Vendor = identity.VendorId;
+  req.Product = identity.ProductId;
+  req.Version = kDeviceVersion;
+  std::memcpy(req.Descriptor, descriptor.data(), descriptor.size());
 
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (created_ || fd_ < 0) return;
-    if (!Write(ev.get(), sizeof *ev)) return;
+    if (created_ || !channel_) return;
+    if (!channel_->Write(ev.get(), sizeof *ev)) return;
     created_ = true;
     started_ = false;
     ++traffic_.Creates;
@@ -129,9 +148,8 @@ void UhidMerovox::DestroyNow() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!created_) return;
-    uhid_event ev{};
-    ev.type = UHID_DESTROY;
-    Write(&ev, sizeof ev);
+    const std::uint32_t destroy = uhid::kDestroy;
+    channel_->Write(&destroy, sizeof destroy);
     created_ = false;
     started_ = false;
     ++traffic_.Destroys;
@@ -143,38 +161,33 @@ void UhidMerovox::DestroyNow() {
 // reports sends only the data.
 void UhidMerovox::SendInput(const std::uint8_t* report, std::size_t length) {
   if (length < 2) return;
-  auto ev = std::make_unique<uhid_event>();
-  ev->type = UHID_INPUT2;
-  const std::size_t size = std::min<std::size_t>(length - 1, UHID_DATA_MAX);
-  ev->u.input2.size = static_cast<std::uint16_t>(size);
-  std::memcpy(ev->u.input2.data, report + 1, size);
+  auto ev = std::make_unique<uhid::Event>();
+  ev->Type = uhid::kInput2;
+  const std::size_t size = std::min<std::size_t>(length - 1, uhid::kDataMax);
+  ev->U.Input.Size = static_cast<std::uint16_t>(size);
+  std::memcpy(ev->U.Input.Data, report + 1, size);
   std::lock_guard<std::mutex> lock(mutex_);
   if (!created_) return;
   // Only the fields up to the data's end are read by the kernel.
-  const std::size_t used = offsetof(uhid_event, u.input2.data) + size;
-  if (Write(ev.get(), used)) ++traffic_.Inputs;
+  if (channel_->Write(ev.get(), uhid::InputEventSize(size))) ++traffic_.Inputs;
 }
 
 void UhidMerovox::Serve() {
-  auto ev = std::make_unique<uhid_event>();
+  auto ev = std::make_unique<uhid::Event>();
   while (!stopping_) {
-    pollfd pfd{fd_, POLLIN, 0};
-    const int ready = ::poll(&pfd, 1, 100);
-    if (ready < 0 && errno != EINTR) break;
-    if (ready <= 0) continue;
-    if (pfd.revents & (POLLERR | POLLNVAL)) break;
-    const ssize_t got = ::read(fd_, ev.get(), sizeof *ev);
-    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (got <= 0) break;
-    HandleEvent(ev.get(), static_cast<std::size_t>(got));
+    const long got = channel_->Read(ev.get(), sizeof *ev, 100);
+    if (got < 0) break;
+    if (got > 0) HandleEvent(ev.get(), static_cast<std::size_t>(got));
   }
 }
 
-void UhidMerovox::HandleEvent(const void* event, std::size_t length) {
-  const auto& ev = *static_cast<const uhid_event*>(event);
-  if (length < sizeof ev.type) return;
-  switch (ev.type) {
-    case UHID_START: {
+void UhidMerovox::HandleEvent(uhid::Event* ev, std::size_t length) {
+  if (length < uhid::kTypeSize) return;
+  // What the channel did not carry reads as zero.
+  if (length < sizeof *ev)
+    std::memset(reinterpret_cast<std::uint8_t*>(ev) + length, 0, sizeof *ev - length);
+  switch (ev->Type) {
+    case uhid::kStart: {
       {
         std::lock_guard<std::mutex> lock(mutex_);
         started_ = created_;
@@ -182,7 +195,7 @@ void UhidMerovox::HandleEvent(const void* event, std::size_t length) {
       Note("started");
       break;
     }
-    case UHID_STOP: {
+    case uhid::kStop: {
       {
         std::lock_guard<std::mutex> lock(mutex_);
         started_ = false;
@@ -190,55 +203,46 @@ void UhidMerovox::HandleEvent(const void* event, std::size_t length) {
       Note("stopped");
       break;
     }
-    case UHID_OPEN:
+    case uhid::kOpen:
       Note("opened");
       break;
-    case UHID_CLOSE:
+    case uhid::kClose:
       Note("closed");
       break;
-    case UHID_OUTPUT: {
-      if (length < offsetof(uhid_event, u.output) + sizeof ev.u.output) return;
+    case uhid::kOutput: {
+      if (length < offsetof(uhid::Event, U) + sizeof(uhid::Output)) return;
       // hidraw hands the report over as written: report ID 0 first.
-      const std::size_t size = std::min<std::size_t>(ev.u.output.size, UHID_DATA_MAX);
+      const std::size_t size = std::min<std::size_t>(ev->U.Out.Size, uhid::kDataMax);
       {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!started_) return;
         ++traffic_.Outputs;
       }
-      device_.Receive(ev.u.output.data, size);
+      device_.Receive(ev->U.Out.Data, size);
       break;
     }
-    case UHID_GET_REPORT: {
+    case uhid::kGetReport:
+    case uhid::kSetReport: {
       // The device has no feature reports: refuse at once rather than let
       // the kernel wait for an answer.
-      auto reply = std::make_unique<uhid_event>();
-      reply->type = UHID_GET_REPORT_REPLY;
-      reply->u.get_report_reply.id = ev.u.get_report.id;
-      reply->u.get_report_reply.err = EIO;
+      const bool get = ev->Type == uhid::kGetReport;
+      const std::uint32_t id = get ? ev->U.Get.Id : ev->U.Set.Id;
+      std::memset(ev, 0, sizeof *ev);
+      if (get) {
+        ev->Type = uhid::kGetReportReply;
+        ev->U.GetReply.Id = id;
+        ev->U.GetReply.Error = EIO;
+      } else {
+        ev->Type = uhid::kSetReportReply;
+        ev->U.SetReply.Id = id;
+        ev->U.SetReply.Error = EIO;
+      }
       std::lock_guard<std::mutex> lock(mutex_);
-      Write(reply.get(), sizeof *reply);
-      break;
-    }
-    case UHID_SET_REPORT: {
-      uhid_event reply{};
-      reply.type = UHID_SET_REPORT_REPLY;
-      reply.u.set_report_reply.id = ev.u.set_report.id;
-      reply.u.set_report_reply.err = EIO;
-      std::lock_guard<std::mutex> lock(mutex_);
-      Write(&reply, sizeof reply);
+      channel_->Write(ev, sizeof *ev);
       break;
     }
     default:
       break;
-  }
-}
-
-bool UhidMerovox::Write(const void* event, std::size_t length) {
-  for (;;) {
-    const ssize_t put = ::write(fd_, event, length);
-    if (put == static_cast<ssize_t>(length)) return true;
-    if (put < 0 && errno == EINTR) continue;
-    return false;
   }
 }
 

@@ -2,12 +2,14 @@
 // cradle creates a virtual USB HID device with the model's identity, every
 // output report the host writes goes to the model, the model's answers go
 // back as input reports, and its restart destroys the device and creates it
-// again, so the host sees a real removal and arrival. Linux only.
+// again, so the host sees a real removal and arrival. The events go to the
+// kernel's node directly (Linux) or through mvx-uhid-relay (any system).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -15,8 +17,13 @@
 #include <vector>
 
 #include "emulator/merovox_device.h"
+#include "emulator/uhid/uhid_channel.h"
 
 namespace mvx::emu {
+
+namespace uhid {
+struct Event;
+}
 
 // A vendor-defined report descriptor without report IDs: one input report of
 // input_bytes and one output report of output_bytes, bytes of 0..255.
@@ -33,9 +40,14 @@ class UhidMerovox {
   // Opens the uhid node ("/dev/uhid") and starts serving its events; false
   // with the reason when it cannot be opened.
   bool Open(const std::string& node, std::string* error);
-  // Serves an already open descriptor that speaks the uhid event protocol
-  // (taken over, closed at destruction).
-  void Attach(int fd);
+  // Serves a channel that speaks the uhid event protocol (taken over,
+  // closed at destruction).
+  void Attach(std::unique_ptr<UhidChannel> channel);
+#ifndef _WIN32
+  void Attach(int fd) {
+    Attach(UhidChannelOnDescriptor(fd));
+  }
+#endif
 
   // The operator sets the device into the cradle, or takes it out.
   void SetIn();
@@ -63,12 +75,11 @@ class UhidMerovox {
   void DestroyNow();
   void SendInput(const std::uint8_t* report, std::size_t length);
   void Serve();
-  void HandleEvent(const void* event, std::size_t length);
-  bool Write(const void* event, std::size_t length);
+  void HandleEvent(uhid::Event* event, std::size_t length);
   void Note(std::string_view text) const;
 
   MerovoxDevice& device_;
-  int fd_ = -1;
+  std::unique_ptr<UhidChannel> channel_;
   std::atomic<bool> stopping_{false};
   std::thread thread_;
   mutable std::mutex mutex_;

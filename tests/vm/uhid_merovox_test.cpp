@@ -1,8 +1,12 @@
 // The uhid adapter against a stand-in for the kernel: a sequenced-packet
 // socket pair carries the same fixed-size events /dev/uhid does, so what the
-// adapter creates, sends and answers can be read back on any machine. The
-// kernel itself is met in the VM test.
+// adapter creates, sends and answers can be read back on any machine. Each
+// case runs twice: with the adapter on the kernel's end directly, and through
+// the relay (a loopback TCP connection and the relay's pump in front of the
+// kernel's end). The kernel itself is met in the VM test.
+#include <arpa/inet.h>
 #include <linux/uhid.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,6 +27,8 @@
 
 #include "emulator/merovox_device.h"
 #include "emulator/scheduler.h"
+#include "emulator/uhid/relay_frame.h"
+#include "emulator/uhid/relay_pump.h"
 #include "emulator/uhid/uhid_merovox.h"
 #include "protocol/layouts.h"
 
@@ -93,7 +99,54 @@ std::string InputText(const uhid_event& ev) {
   return std::string(data, std::find(data, data + ev.u.input2.size, '\0'));
 }
 
-class UhidMerovoxTest : public ::testing::Test {
+// The relay on loopback: one connection, pumped to node (taken over).
+class LoopbackRelay {
+ public:
+  explicit LoopbackRelay(int node) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 1) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      ADD_FAILURE() << "no loopback listener";
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this, node] {
+      const int connection = ::accept(listener_, nullptr, nullptr);
+      if (connection >= 0) {
+        counts_ = PumpRelay(connection, node, stop_);
+        ::close(connection);
+      }
+      ::close(node);
+      ended_ = true;
+    });
+  }
+  ~LoopbackRelay() {
+    stop_ = true;
+    ::shutdown(listener_, SHUT_RDWR);
+    thread_.join();
+    ::close(listener_);
+  }
+  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+  // Why the pump ended, once it has (waits up to limit).
+  std::string End(std::chrono::milliseconds limit = 3s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!ended_ && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+    return ended_ ? counts_.End : "still running";
+  }
+
+ private:
+  int listener_ = -1;
+  std::uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> ended_{false};
+  RelayCounts counts_;
+  std::thread thread_;
+};
+
+class UhidMerovoxTest : public ::testing::TestWithParam<bool> {
  protected:
   UhidMerovoxTest() {
     config.Identity.Product = "Merovox TV004";
@@ -104,7 +157,15 @@ class UhidMerovoxTest : public ::testing::Test {
   void Start() {
     device = std::make_unique<MerovoxDevice>(config, scheduler);
     uhid = std::make_unique<UhidMerovox>(*device);
-    uhid->Attach(kernel.DeviceEnd());
+    if (!GetParam()) {
+      uhid->Attach(kernel.DeviceEnd());
+      return;
+    }
+    relay = std::make_unique<LoopbackRelay>(kernel.DeviceEnd());
+    std::string error;
+    std::unique_ptr<UhidChannel> channel = ConnectUhidRelay(relay->Address(), &error);
+    ASSERT_NE(channel, nullptr) << error;
+    uhid->Attach(std::move(channel));
   }
   // Set in and started by the kernel: ready for output reports.
   void SetInStarted() {
@@ -118,8 +179,14 @@ class UhidMerovoxTest : public ::testing::Test {
   FakeKernel kernel;
   ThreadScheduler scheduler;
   std::unique_ptr<MerovoxDevice> device;
+  std::unique_ptr<LoopbackRelay> relay;  // through the relay only
   std::unique_ptr<UhidMerovox> uhid;
 };
+
+INSTANTIATE_TEST_SUITE_P(DirectAndRelayed, UhidMerovoxTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                           return param.param ? "Relayed" : "Direct";
+                         });
 
 TEST(VendorReportDescriptor, DeclaresBothReportsWithoutIds) {
   const std::vector<std::uint8_t> d = VendorReportDescriptor(1024, 1024);
@@ -140,7 +207,7 @@ TEST(VendorReportDescriptor, DeclaresBothReportsWithoutIds) {
   EXPECT_NE(std::search(small.begin(), small.end(), out32.begin(), out32.end()), small.end());
 }
 
-TEST_F(UhidMerovoxTest, CreatesAUsbDeviceWithTheModelsIdentity) {
+TEST_P(UhidMerovoxTest, CreatesAUsbDeviceWithTheModelsIdentity) {
   Start();
   uhid->SetIn();
   const auto ev = kernel.Next(UHID_CREATE2);
@@ -160,7 +227,7 @@ TEST_F(UhidMerovoxTest, CreatesAUsbDeviceWithTheModelsIdentity) {
   EXPECT_TRUE(kernel.Silent(UHID_CREATE2, 100ms));
 }
 
-TEST_F(UhidMerovoxTest, AnswersOutputReportsWithInputReportsWithoutTheIdByte) {
+TEST_P(UhidMerovoxTest, AnswersOutputReportsWithInputReportsWithoutTheIdByte) {
   Start();
   SetInStarted();
   kernel.Output("VER");
@@ -178,7 +245,7 @@ TEST_F(UhidMerovoxTest, AnswersOutputReportsWithInputReportsWithoutTheIdByte) {
   EXPECT_EQ(uhid->Counts().Inputs, 2u);
 }
 
-TEST_F(UhidMerovoxTest, IgnoresOutputReportsOutsideTheKernelsStartAndStop) {
+TEST_P(UhidMerovoxTest, IgnoresOutputReportsOutsideTheKernelsStartAndStop) {
   Start();
   uhid->SetIn();
   ASSERT_NE(kernel.Next(UHID_CREATE2), nullptr);
@@ -195,7 +262,7 @@ TEST_F(UhidMerovoxTest, IgnoresOutputReportsOutsideTheKernelsStartAndStop) {
   EXPECT_NE(kernel.Next(UHID_INPUT2), nullptr);
 }
 
-TEST_F(UhidMerovoxTest, RefusesFeatureReportRequestsAtOnce) {
+TEST_P(UhidMerovoxTest, RefusesFeatureReportRequestsAtOnce) {
   Start();
   SetInStarted();
   uhid_event get{};
@@ -217,7 +284,7 @@ TEST_F(UhidMerovoxTest, RefusesFeatureReportRequestsAtOnce) {
   EXPECT_NE(reply->u.set_report_reply.err, 0);
 }
 
-TEST_F(UhidMerovoxTest, RestartDestroysTheDeviceAndCreatesItAgainWithTheNewVersion) {
+TEST_P(UhidMerovoxTest, RestartDestroysTheDeviceAndCreatesItAgainWithTheNewVersion) {
   config.Identity.VersionAfterInstall = "201040";
   config.Files["fw040.tvu"] = StoredFile{"image", {}, {}};
   Start();
@@ -256,7 +323,7 @@ TEST_F(UhidMerovoxTest, RestartDestroysTheDeviceAndCreatesItAgainWithTheNewVersi
   EXPECT_EQ(changes, (std::vector<std::pair<bool, bool>>{{false, true}, {true, false}}));
 }
 
-TEST_F(UhidMerovoxTest, RemovalDropsAnswersOnTheirWayAndSetInCreatesAgain) {
+TEST_P(UhidMerovoxTest, RemovalDropsAnswersOnTheirWayAndSetInCreatesAgain) {
   config.Timing.LatencyMs = 200;
   Start();
   // The operator's removal and setting in are no changes of the device's own.
@@ -278,6 +345,71 @@ TEST_F(UhidMerovoxTest, RemovalDropsAnswersOnTheirWayAndSetInCreatesAgain) {
   EXPECT_EQ(changes, 0);
 }
 
+class UhidRelayedTest : public UhidMerovoxTest {};
+INSTANTIATE_TEST_SUITE_P(Relayed, UhidRelayedTest, ::testing::Values(true));
+
+TEST_P(UhidRelayedTest, TheAdaptersEndClosingEndsTheRelaysPump) {
+  Start();
+  SetInStarted();
+  uhid.reset();
+  EXPECT_NE(kernel.Next(UHID_DESTROY), nullptr) << "the device leaves before the connection";
+  EXPECT_EQ(relay->End(), "the connection closed");
+}
+
+TEST(RelayFrameReader, TakesFramesInAnyPiecesAndRefusesBadLengths) {
+  auto framed = [](std::vector<std::uint8_t> body) {
+    std::vector<std::uint8_t> out(kRelayHeaderSize);
+    PutRelayHeader(out.data(), static_cast<std::uint32_t>(body.size()));
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+  };
+  std::vector<std::uint8_t> stream = framed({1, 2, 3});
+  const std::vector<std::uint8_t> second = framed(std::vector<std::uint8_t>(4380, 7));
+  stream.insert(stream.end(), second.begin(), second.end());
+  for (const std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{5}, stream.size()}) {
+    RelayFrameReader reader(4380);
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (std::size_t at = 0; at < stream.size(); at += piece) {
+      ASSERT_TRUE(reader.Feed(stream.data() + at, std::min(piece, stream.size() - at)));
+      for (std::vector<std::uint8_t> f; reader.Next(f);) frames.push_back(f);
+    }
+    ASSERT_EQ(frames.size(), 2u) << "pieces of " << piece;
+    EXPECT_EQ(frames[0], (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(frames[1].size(), 4380u);
+  }
+
+  // A header beyond the limit or of nothing breaks the stream at once, before
+  // any of its claimed bytes arrive; nothing after it is taken.
+  for (const std::uint32_t bad : {0u, 4381u, 0xFFFFFFFFu}) {
+    RelayFrameReader reader(4380);
+    std::vector<std::uint8_t> bytes = framed({9});
+    bytes.resize(bytes.size() + kRelayHeaderSize);
+    PutRelayHeader(bytes.data() + bytes.size() - kRelayHeaderSize, bad);
+    EXPECT_FALSE(reader.Feed(bytes.data(), bytes.size())) << bad;
+    EXPECT_TRUE(reader.Broken());
+    std::vector<std::uint8_t> f;
+    EXPECT_FALSE(reader.Next(f));
+    EXPECT_FALSE(reader.Feed(bytes.data(), kRelayHeaderSize + 1));
+  }
+}
+
+TEST(UhidRelay, ABrokenStreamEndsThePumpAndReachesNoKernel) {
+  int kernel_pair[2];
+  int stream_pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, kernel_pair), 0);
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, stream_pair), 0);
+  std::uint8_t header[kRelayHeaderSize];
+  PutRelayHeader(header, 1u << 20);
+  ASSERT_EQ(::write(stream_pair[1], header, sizeof header), ssize_t(sizeof header));
+  const std::atomic<bool> stop{false};
+  const RelayCounts counts = PumpRelay(stream_pair[0], kernel_pair[0], stop);
+  EXPECT_EQ(counts.End, "the connection sent a frame longer than an event");
+  EXPECT_EQ(counts.ToKernel, 0u);
+  pollfd pfd{kernel_pair[1], POLLIN, 0};
+  EXPECT_EQ(::poll(&pfd, 1, 0), 0) << "nothing reached the kernel's end";
+  for (const int fd : {kernel_pair[0], kernel_pair[1], stream_pair[0], stream_pair[1]}) ::close(fd);
+}
+
 TEST(UhidMerovoxOpen, ReportsANodeThatCannotBeOpened) {
   ThreadScheduler scheduler;
   MerovoxDevice device(DeviceConfig{}, scheduler);
@@ -287,6 +419,10 @@ TEST(UhidMerovoxOpen, ReportsANodeThatCannotBeOpened) {
   EXPECT_NE(error.find("/nonexistent/uhid"), std::string::npos);
   uhid.SetIn();
   EXPECT_FALSE(uhid.OnBus());
+
+  error.clear();
+  EXPECT_EQ(ConnectUhidRelay("127.0.0.1", &error), nullptr);
+  EXPECT_NE(error.find("HOST:PORT"), std::string::npos) << error;
 }
 
 }  // namespace
