@@ -69,30 +69,35 @@ TEST(DownloadRate, CountsTheDataPacketsOfTheLastDownloadThatEnded) {
   EXPECT_EQ(rate.Summary(), "") << "a new download has not ended yet";
 }
 
-TEST(KernelDeviceRefusal, ReportLengthsEachKindCarries) {
+TEST(KernelDeviceRefusal, ReportLengthsEachPathCarries) {
   struct Case {
     KernelDevice kind;
+    const char* relay;
     std::uint16_t input, output;
     bool refused;
+    bool refused_elsewhere;  // outside Linux
   };
   const Case cases[] = {
-      {KernelDevice::Uhid, 1025, 1025, false},   {KernelDevice::Uhid, 4097, 65, false},
-      {KernelDevice::Uhid, 4098, 65, true},      {KernelDevice::Uhid, 65, 1, true},
-      {KernelDevice::Gadget, 1025, 1025, false}, {KernelDevice::Gadget, 1025, 1026, true},
-      {KernelDevice::Gadget, 1, 65, true},
+      {KernelDevice::Uhid, "", 1025, 1025, false, true},
+      {KernelDevice::Uhid, "127.0.0.1:1", 1025, 1025, false, false},
+      {KernelDevice::Uhid, "", 4097, 65, false, true},
+      {KernelDevice::Uhid, "127.0.0.1:1", 4098, 65, true, true},
+      {KernelDevice::Uhid, "", 65, 1, true, true},
+      {KernelDevice::Gadget, "", 1025, 1025, false, true},
+      {KernelDevice::Gadget, "", 1025, 1026, true, true},
+      {KernelDevice::Gadget, "", 1, 65, true, true},
   };
   for (const Case& c : cases) {
     emu::DeviceIdentity id;
     id.InputReportLength = c.input;
     id.OutputReportLength = c.output;
-    const std::string why = KernelDeviceRefusal(c.kind, id);
-    // Outside Linux there is no kernel device of either kind.
+    const std::string why = KernelDeviceRefusal({c.kind, c.relay}, id);
 #ifdef __linux__
     const bool refused = c.refused;
 #else
-    const bool refused = true;
+    const bool refused = c.refused_elsewhere;
 #endif
-    EXPECT_EQ(!why.empty(), refused) << c.input << "/" << c.output << ": " << why;
+    EXPECT_EQ(!why.empty(), refused) << c.input << "/" << c.output << " " << c.relay << ": " << why;
   }
 }
 

@@ -2,65 +2,39 @@
 
 #include <algorithm>
 
+#include "emulator/uhid/uhid_event.h"
+#include "emulator/uhid/uhid_merovox.h"
 #include "tools/scenario/scenario.h"
 
 #ifdef __linux__
-#include <linux/uhid.h>
-
 #include "emulator/gadget/hidg_merovox.h"
-#include "emulator/uhid/uhid_merovox.h"
 #endif
 
 namespace mvx::scenario {
 
 namespace {
 
-#ifdef __linux__
 // Data bytes of one report (the report-ID byte not counted) each kind
 // carries: a uhid event's data, and a high-speed interrupt endpoint's packet.
 std::size_t MaxReportData(KernelDevice kind) {
-  return kind == KernelDevice::Uhid ? UHID_DATA_MAX : 1024;
+  return kind == KernelDevice::Uhid ? emu::uhid::kDataMax : 1024;
 }
-#endif
 
 const char* KindName(KernelDevice kind) {
   return kind == KernelDevice::Uhid ? "uhid" : "the USB gadget";
 }
 
-}  // namespace
-
-std::string KernelDeviceRefusal(KernelDevice kind, const emu::DeviceIdentity& identity) {
-#ifndef __linux__
-  (void)identity;
-  return std::string("no ") + KindName(kind) + " outside Linux";
-#else
-  const std::size_t limit = MaxReportData(kind);
-  for (const std::uint16_t length : {identity.InputReportLength, identity.OutputReportLength}) {
-    if (length < 2 || length - 1u > limit)
-      return "a report of " + std::to_string(length) + " bytes (report ID included) is beyond " +
-             KindName(kind) + " (1 to " + std::to_string(limit) + " data bytes)";
-  }
-  return {};
-#endif
-}
-
-#ifndef __linux__
-
-std::unique_ptr<Cradle> MakeKernelCradle(KernelDevice kind, emu::MerovoxDevice&, const std::string&,
-                                         BusChange) {
-  throw ScenarioSkipped(std::string("no ") + KindName(kind) + " outside Linux");
-}
-
-#else
-
-namespace {
-
 class UhidCradle : public Cradle {
  public:
-  UhidCradle(emu::MerovoxDevice& model, BusChange on_bus_change) : adapter_(model) {
+  UhidCradle(emu::MerovoxDevice& model, const std::string& relay, BusChange on_bus_change)
+      : adapter_(model) {
     adapter_.OnBusChange = std::move(on_bus_change);
     std::string error;
-    if (!adapter_.Open("/dev/uhid", &error)) throw ScenarioSkipped(error);
+    std::unique_ptr<emu::UhidChannel> channel = relay.empty()
+                                                    ? emu::OpenUhidNode("/dev/uhid", &error)
+                                                    : emu::ConnectUhidRelay(relay, &error);
+    if (!channel) throw ScenarioSkipped(error);
+    adapter_.Attach(std::move(channel));
   }
   void SetIn() override { adapter_.SetIn(); }
   void Remove() override { adapter_.Remove(); }
@@ -75,6 +49,7 @@ class UhidCradle : public Cradle {
   emu::UhidMerovox adapter_;
 };
 
+#ifdef __linux__
 class GadgetCradle : public Cradle {
  public:
   GadgetCradle(emu::MerovoxDevice& model, const std::string& name, BusChange on_bus_change)
@@ -97,18 +72,34 @@ class GadgetCradle : public Cradle {
  private:
   emu::HidgMerovox adapter_;
 };
+#endif
 
 }  // namespace
 
-std::unique_ptr<Cradle> MakeKernelCradle(KernelDevice kind, emu::MerovoxDevice& model,
-                                         const std::string& name, BusChange on_bus_change) {
-  const std::string refusal = KernelDeviceRefusal(kind, model.Identity());
-  if (!refusal.empty()) throw ScenarioSkipped("device \"" + name + "\": " + refusal);
-  if (kind == KernelDevice::Uhid)
-    return std::make_unique<UhidCradle>(model, std::move(on_bus_change));
-  return std::make_unique<GadgetCradle>(model, name, std::move(on_bus_change));
+std::string KernelDeviceRefusal(const KernelPath& path, const emu::DeviceIdentity& identity) {
+#ifndef __linux__
+  // Only uhid, through the relay, reaches a kernel from here.
+  if (path.Kind != KernelDevice::Uhid || path.Relay.empty())
+    return std::string("no ") + KindName(path.Kind) + " outside Linux but through the relay";
+#endif
+  const std::size_t limit = MaxReportData(path.Kind);
+  for (const std::uint16_t length : {identity.InputReportLength, identity.OutputReportLength}) {
+    if (length < 2 || length - 1u > limit)
+      return "a report of " + std::to_string(length) + " bytes (report ID included) is beyond " +
+             KindName(path.Kind) + " (1 to " + std::to_string(limit) + " data bytes)";
+  }
+  return {};
 }
 
+std::unique_ptr<Cradle> MakeKernelCradle(const KernelPath& path, emu::MerovoxDevice& model,
+                                         const std::string& name, BusChange on_bus_change) {
+  const std::string refusal = KernelDeviceRefusal(path, model.Identity());
+  if (!refusal.empty()) throw ScenarioSkipped("device \"" + name + "\": " + refusal);
+#ifdef __linux__
+  if (path.Kind == KernelDevice::Gadget)
+    return std::make_unique<GadgetCradle>(model, name, std::move(on_bus_change));
 #endif
+  return std::make_unique<UhidCradle>(model, path.Relay, std::move(on_bus_change));
+}
 
 }  // namespace mvx::scenario

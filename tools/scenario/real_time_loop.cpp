@@ -1,6 +1,8 @@
 #include "tools/scenario/real_time_loop.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "base/windows_api.h"
+#else
 #include <poll.h>
 #endif
 
@@ -137,8 +139,15 @@ bool RealTimeLoop::RunOneDue() {
 void RealTimeLoop::PollWatches(int timeout_ms) {
   std::erase_if(watches_, [](const std::shared_ptr<Watch>& w) { return !w->active; });
 #ifdef _WIN32
-  // Windows has no descriptors to watch: devices speak through windows and
-  // their own threads.
+  // Windows has no descriptors to watch: devices speak through their own
+  // threads, and the system through this thread's windows (the HID
+  // backend's change window hears the device-change broadcasts), whose
+  // messages are dispatched here before the wait for a posted call.
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
   const bool nothing_to_poll = true;
 #else
   const bool nothing_to_poll = watches_.empty();

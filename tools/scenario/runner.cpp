@@ -49,8 +49,10 @@ class WorkFolder {
   explicit WorkFolder(const fs::path& parent) : previous_(fs::current_path()) {
     std::string name = (parent / "mvxtvup-scenario-XXXXXX").string();
 #ifdef _WIN32
-    if (_mktemp_s(name.data(), name.size() + 1) != 0 || !fs::create_directory(name))
-      throw ScenarioError("cannot make a working folder in " + name);
+    std::error_code error;
+    if (_mktemp_s(name.data(), name.size() + 1) != 0 || !fs::create_directory(name, error))
+      throw ScenarioError("cannot make the working folder " + name +
+                          (error ? ": " + error.message() : std::string()));
 #else
     if (!mkdtemp(name.data())) throw ScenarioError("cannot make a working folder in " + name);
 #endif

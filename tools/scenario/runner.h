@@ -25,9 +25,10 @@ class Runner {
     // once the same file on the virtual clock shows nothing more can happen
     // (quiet_rule.h).
     bool RealTime = false;
-    // The tool on the platform's own HID backend (hidraw and libudev), the
-    // devices kernel HID devices of this kind; always on real time.
-    std::optional<KernelDevice> Kernel;
+    // The tool on the platform's own HID backend (hidraw and libudev, or
+    // Windows' HID stack), the devices kernel HID devices made on this path;
+    // always on real time.
+    std::optional<KernelPath> Kernel;
     // Where a run on real time writes the download's packet rate and each
     // kernel device's traffic (may be null).
     std::ostream* Report = nullptr;
