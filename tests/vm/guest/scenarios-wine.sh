@@ -1,0 +1,82 @@
+# In the guest: the Windows build of mvxtvup-scenario under wine, the tool's
+# core on the Windows HID backend (SetupAPI, hid.dll, overlapped reads, the
+# device-change window) and wine's HID stack under it, whose bus driver finds
+# the kernel's hidraw nodes through udev. The Windows program cannot open
+# /dev/uhid, so each device's uhid events go through mvx-uhid-relay on
+# loopback; the device model, its faults and its timing stay in the runner.
+# Plays the files marked "wine" in tests/vm/kernel-scenarios, then the
+# 256 KiB download for the packet rate. Needs MVX_WIN_BUILD (the Windows
+# build folder) and MVX_VM_CACHE (where tests/vm/prepare made the prefix).
+set -u
+TEST=scenarios-wine
+. "$MVX_ROOT/tests/vm/play-scenarios"
+exe=$MVX_WIN_BUILD/tools/scenario/mvxtvup-scenario.exe
+prefix=$MVX_VM_CACHE/wine
+fail() {
+  echo "$TEST: FAIL ($*)"
+  exit 1
+}
+[ -f "$exe" ] || fail "no $exe"
+[ -f "$prefix/.mvx-ready" ] || fail "no wine prefix in $prefix"
+# wineserver keeps its socket under /tmp, which is the host's, read-only here.
+for folder in "$MVX_ROOT" "$MVX_BUILD" "$MVX_WIN_BUILD" "$prefix"; do
+  case $folder in /tmp/*) fail "$folder is under /tmp, which the guest covers for wine" ;; esac
+done
+mount -t tmpfs tmpfs /tmp
+
+# The prefix as links to the host's read-only copy; the registry (which wine
+# writes) copied, and the prefix's own links (dosdevices/c: is ../drive_c)
+# kept as they are, so that they lead into the writable copy.
+t0=$(now_ms)
+mkdir -p /run/wine
+cp -rs "$prefix"/. /run/wine/
+(cd "$prefix" && find . -type l) | while IFS= read -r link; do
+  rm -f "/run/wine/$link"
+  cp -P "$prefix/$link" "/run/wine/$link"
+done
+for f in system.reg user.reg userdef.reg; do
+  rm -f "/run/wine/$f"
+  cp "$prefix/$f" "/run/wine/$f"
+done
+export WINEPREFIX=/run/wine HOME=/run WINEDEBUG="${MVX_WINEDEBUG:--all}"
+wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || wine=wine
+
+"$MVX_BUILD/emulator/uhid/mvx-uhid-relay" >"$RESULTS/relay.log" 2>&1 &
+relay=$!
+port=
+for i in $(seq 100); do
+  port=$(sed -n 's/^mvx-uhid-relay: listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$RESULTS/relay.log")
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || fail "the relay did not start: $(cat "$RESULTS/relay.log")"
+
+# Wine's server, its services and the HID bus driver start once, not within
+# the first file's time; then one device comes and goes while they run.
+# Wine broadcasts one DBT_DEVNODES_CHANGED for a new device, and the first
+# time its driver host meets one (new code under TCG) the broadcast can come
+# before the HID interface is enabled: the tool, which rescans only on that
+# broadcast as on Windows, would see no device until the next change.
+wineserver -p
+"$wine" cmd /c exit >/dev/null 2>&1
+"$MVX_BUILD/emulator/uhid/mvx-uhid-device" --quiet >"$RESULTS/warm-up.log" 2>&1 &
+warm_up=$!
+sleep 4
+kill -TERM $warm_up
+wait $warm_up
+sleep 1
+echo "$TEST: wine ready in $(( $(now_ms) - t0 )) ms"
+
+run_player() { "$wine" "$exe" "$@"; }
+player_file() { echo "Z:$1"; }
+play_marked wine --backend windows --relay "127.0.0.1:$port"
+rate=$MVX_ROOT/tests/vm/scenarios/download_rate.json
+play download_rate "$rate" --backend windows --relay "127.0.0.1:$port"
+echo "$TEST: packet rate, wine: $(sed -n 's/^download: //p' "$RESULTS/download_rate.stderr")"
+
+kill -TERM $relay
+wait $relay
+sed "s/^/$TEST: /" "$RESULTS/relay.log"
+wineserver -k
+summary
