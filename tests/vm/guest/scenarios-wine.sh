@@ -18,11 +18,20 @@ fail() {
 }
 [ -f "$exe" ] || fail "no $exe"
 [ -f "$prefix/.mvx-ready" ] || fail "no wine prefix in $prefix"
-# wineserver keeps its socket under /tmp, which is the host's, read-only here.
-for folder in "$MVX_ROOT" "$MVX_BUILD" "$MVX_WIN_BUILD" "$prefix"; do
-  case $folder in /tmp/*) fail "$folder is under /tmp, which the guest covers for wine" ;; esac
-done
+# wineserver keeps its socket under /tmp, which is the host's, read-only
+# here: a tmpfs covers it, and the folders of the run that lie under it are
+# brought back into it.
+mkdir -p /run/host-tmp
+mount --bind /tmp /run/host-tmp
 mount -t tmpfs tmpfs /tmp
+for folder in "$MVX_ROOT" "$MVX_BUILD" "$MVX_WIN_BUILD" "$MVX_VM_CACHE"; do
+  case $folder in
+    /tmp/*)
+      mkdir -p "$folder"
+      mount --bind "/run/host-tmp/${folder#/tmp/}" "$folder" || fail "cannot bring $folder back"
+      ;;
+  esac
+done
 
 # The prefix as links to the host's read-only copy; the registry (which wine
 # writes) copied, and the prefix's own links (dosdevices/c: is ../drive_c)
