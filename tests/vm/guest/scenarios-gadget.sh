@@ -31,5 +31,5 @@ if [ "$driver" != usbhid ]; then
   failed=$((failed + 1))
 fi
 play download_rate "$MVX_ROOT/tests/vm/scenarios/download_rate.json" --backend hidraw --device gadget
-echo "$TEST: packet rate, download_rate: $(sed -n 's/^download: //p' "$RESULTS/download_rate.stderr")"
+packet_rate gadget download_rate
 summary

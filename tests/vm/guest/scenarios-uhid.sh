@@ -11,7 +11,6 @@ play_marked uhid --backend hidraw --device uhid
 rate=$MVX_ROOT/tests/vm/scenarios/download_rate.json
 play download_rate "$rate" --backend hidraw --device uhid
 play download_rate_simulated "$rate" --real-time
-for name in download_rate download_rate_simulated; do
-  echo "$TEST: packet rate, $name: $(sed -n 's/^download: //p' "$RESULTS/$name.stderr")"
-done
+packet_rate uhid download_rate
+packet_rate simulated download_rate_simulated
 summary

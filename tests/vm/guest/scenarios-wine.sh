@@ -82,7 +82,7 @@ player_file() { echo "Z:$1"; }
 play_marked wine --backend windows --relay "127.0.0.1:$port"
 rate=$MVX_ROOT/tests/vm/scenarios/download_rate.json
 play download_rate "$rate" --backend windows --relay "127.0.0.1:$port"
-echo "$TEST: packet rate, wine: $(sed -n 's/^download: //p' "$RESULTS/download_rate.stderr")"
+packet_rate wine download_rate
 
 kill -TERM $relay
 wait $relay
