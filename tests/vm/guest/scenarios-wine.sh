@@ -62,11 +62,13 @@ done
 [ -n "$port" ] || fail "the relay did not start: $(cat "$RESULTS/relay.log")"
 
 # Wine's server, its services and the HID bus driver start once, not within
-# the first file's time; then one device comes and goes while they run.
-# Wine broadcasts one DBT_DEVNODES_CHANGED for a new device, and the first
-# time its driver host meets one (new code under TCG) the broadcast can come
-# before the HID interface is enabled: the tool, which rescans only on that
-# broadcast as on Windows, would see no device until the next change.
+# the first file's time; then one Merovox comes and goes, so that its HID
+# interface is registered in the prefix before the tool first scans. Wine
+# numbers the DevInst of a device-info set by position, interfaces no longer
+# present included: an interface new to the prefix takes the number of the
+# device after it, which moves up one. The tool tells devices apart by
+# DevInst, as on Windows, where it is the devnode's own handle; under wine it
+# would take the new Merovox for the mouse it already lists.
 wineserver -p
 "$wine" cmd /c exit >/dev/null 2>&1
 "$MVX_BUILD/emulator/uhid/mvx-uhid-device" --quiet >"$RESULTS/warm-up.log" 2>&1 &
