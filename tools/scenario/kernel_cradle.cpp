@@ -24,11 +24,31 @@ const char* KindName(KernelDevice kind) {
   return kind == KernelDevice::Uhid ? "uhid" : "the USB gadget";
 }
 
-class UhidCradle : public Cradle {
+// A cradle that hands the operator's moves to a kernel device's adapter,
+// which tells its own bus changes through on_bus_change.
+template <class Adapter>
+class AdapterCradle : public Cradle {
+ public:
+  void SetIn() override { adapter_.SetIn(); }
+  void Remove() override { adapter_.Remove(); }
+  bool OnBus() const override { return adapter_.OnBus(); }
+
+ protected:
+  AdapterCradle(emu::MerovoxDevice& model, BusChange on_bus_change) : adapter_(model) {
+    adapter_.OnBusChange = std::move(on_bus_change);
+  }
+  std::string Counted(std::uint64_t outputs, std::uint64_t inputs) const {
+    return std::to_string(outputs) + " output reports, " + std::to_string(inputs) +
+           " input reports";
+  }
+
+  Adapter adapter_;
+};
+
+class UhidCradle : public AdapterCradle<emu::UhidMerovox> {
  public:
   UhidCradle(emu::MerovoxDevice& model, const std::string& relay, BusChange on_bus_change)
-      : adapter_(model) {
-    adapter_.OnBusChange = std::move(on_bus_change);
+      : AdapterCradle(model, std::move(on_bus_change)) {
     std::string error;
     std::unique_ptr<emu::UhidChannel> channel = relay.empty()
                                                     ? emu::OpenUhidNode("/dev/uhid", &error)
@@ -36,41 +56,26 @@ class UhidCradle : public Cradle {
     if (!channel) throw ScenarioSkipped(error);
     adapter_.Attach(std::move(channel));
   }
-  void SetIn() override { adapter_.SetIn(); }
-  void Remove() override { adapter_.Remove(); }
-  bool OnBus() const override { return adapter_.OnBus(); }
   std::string Traffic() const override {
     const emu::UhidMerovox::Traffic t = adapter_.Counts();
-    return std::to_string(t.Outputs) + " output reports, " + std::to_string(t.Inputs) +
-           " input reports, created " + std::to_string(t.Creates) + " times";
+    return Counted(t.Outputs, t.Inputs) + ", created " + std::to_string(t.Creates) + " times";
   }
-
- private:
-  emu::UhidMerovox adapter_;
 };
 
 #ifdef __linux__
-class GadgetCradle : public Cradle {
+class GadgetCradle : public AdapterCradle<emu::HidgMerovox> {
  public:
   GadgetCradle(emu::MerovoxDevice& model, const std::string& name, BusChange on_bus_change)
-      : adapter_(model) {
-    adapter_.OnBusChange = std::move(on_bus_change);
+      : AdapterCradle(model, std::move(on_bus_change)) {
     std::string error;
     if (!adapter_.Open("/sys/kernel/config", "mvx-" + name, "Merovox", {}, &error))
       throw ScenarioSkipped(error);
   }
-  void SetIn() override { adapter_.SetIn(); }
-  void Remove() override { adapter_.Remove(); }
-  bool OnBus() const override { return adapter_.OnBus(); }
   std::string Traffic() const override {
     const emu::HidgMerovox::Traffic t = adapter_.Counts();
-    return std::to_string(t.Outputs) + " output reports, " + std::to_string(t.Inputs) +
-           " input reports, bound " + std::to_string(t.Binds) + " times, unbound " +
-           std::to_string(t.Unbinds) + " times";
+    return Counted(t.Outputs, t.Inputs) + ", bound " + std::to_string(t.Binds) +
+           " times, unbound " + std::to_string(t.Unbinds) + " times";
   }
-
- private:
-  emu::HidgMerovox adapter_;
 };
 #endif
 
