@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "base/errors.h"
+#include "base/file_system.h"
 #include "base/text.h"
 #include "hid/hid_controller.h"
 #include "hid/hid_device.h"
@@ -155,8 +156,10 @@ void TForm1::FormDestroy() {
   FirmwareImage.reset();
   InfoUploadBuffer.clear();
   InfoUploadBuffer.shrink_to_fit();
+  // Each image is removed where it was made, whatever folder is current now.
   std::error_code ignored;
-  std::filesystem::remove(kFirmwareFile, ignored);
+  for (const std::string& path : FirmwareFilesMade)
+    std::filesystem::remove(Utf8Path(path), ignored);
 }
 
 void TForm1::Exit1Click() {

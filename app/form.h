@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -123,12 +124,22 @@ class TForm1 : public PackageFields,
   // ---- Command channel -----------------------------------------------------
   void SelectDevice();
   void CloseDevice();
-  void SendCommand(const std::string& command);
+  // False when the line did not reach a device (none held, the write failed,
+  // a file name missing).
+  bool SendCommand(const std::string& command);
   bool WriteCommand(const std::string& command);
   // The bytes of a command line that one output report of the current device
   // carries (its output report length less the report ID); 0 without one.
   std::size_t CommandRoom() const;
   std::size_t OutputReportLength() const;
+  // The bytes of an answer that one input report of the current device
+  // carries; 0 without one.
+  std::size_t InputRoom() const;
+  // Who a device is from one scan to the next; whether such a device is
+  // listed now; claiming exactly that one (as SelectDevice claims any).
+  static DeviceKey KeyOf(const THidDevice* device);
+  bool Listed(const DeviceKey& key) const;
+  bool ClaimListed(const DeviceKey& key);
   void HidCtrl1DeviceChange(void* sender);
   // What a device change clears: the labels of the device and the format's
   // attempts.
@@ -152,6 +163,26 @@ class TForm1 : public PackageFields,
   void StopSequencer();
   void Timer2Timer();
 
+  // ---- The operator's boxes inside a run -----------------------------------
+  // Every box a step opens goes through these. The message loop runs on
+  // while a box is open: the unit may be taken out or another set in. The
+  // answer comes back only while the run that opened the box still stands
+  // (the same unit held, no new run begun); otherwise nothing, and the step
+  // leaves the machine as the device change left it.
+  std::optional<MsgAnswer> RunBox(const std::string& text, const std::string& caption,
+                                  MsgButtons buttons, MsgIcon icon);
+  std::optional<MsgAnswer> RunWarningDialog(const std::string& text);
+  bool RunErrorDialog(const std::string& text);
+  // The end of a refusal, a cancel or the final report: the unit let go, the
+  // operator asked to remove it, state 99.
+  void EndRun();
+  // A run that fails after the identification: the log line, Label1 and an
+  // error box say why, then the unit is let go (state 99) and nothing more
+  // is sent to it.
+  void EndRunWithError(const std::string& log_line, const std::string& text);
+  // Counts one more try of something sent again; false, with the run ended
+  // by the error, once it has been tried too often.
+  bool TryAgain(std::int32_t& tries, const std::string& what, const std::string& text);
   // ---- Identification and compatibility ------------------------------------
   void SetClock();           // 2
   void ClockReply();         // 3
@@ -199,6 +230,13 @@ class TForm1 : public PackageFields,
   void DigestReply();     // 20
   void RequeryVersion();  // 16
   void SendUpdateCommand();
+  // The restart wait: whether the unit's version text after the install
+  // shows the package's firmware (a text too short to compare counts when it
+  // changed); waiting on for a unit the watchdog found still on its old
+  // firmware; the proof that ends the wait for good or ends the run.
+  bool AnswersNewFirmware() const;
+  void AwaitInstall();
+  bool ProveNewFirmware();
 
   // ---- Device information file and serial number ---------------------------
   void NewVersionReply();     // 21

@@ -17,6 +17,11 @@ constexpr auto kDownloadBlock = static_cast<std::int64_t>(protocol::kBlockSize);
 // A data packet (keyword, number, a whole block) is the longest the download
 // sends after its start packet; the end packet carries at most a block too.
 constexpr std::size_t kLongestTransferPacket = protocol::kBlockHeader + protocol::kBlockSize;
+// The longest answer: an upload data packet of the information file.
+constexpr std::size_t kLongestAnswerPacket = protocol::kBlockHeader + protocol::kBlockSize;
+// How often the device may begin the transfer again, or answer the end
+// packet with something else than its end, before the download gives up.
+constexpr std::int32_t kTransferTries = 3;
 
 }  // namespace
 
@@ -71,12 +76,25 @@ bool TForm1::ReportsCarry(std::size_t packet_size) {
   // transfer packet cut so would leave the device with a file of the right
   // size and the wrong content.
   const std::size_t room = CommandRoom();
-  if (room >= packet_size) return true;
-  LogNote("Error : Merovox cannot receive the firmware (" + std::to_string(room) +
-          " bytes per report, " + std::to_string(packet_size) + " needed).");
+  if (room < packet_size) {
+    LogNote("Error : Merovox cannot receive the firmware (" + std::to_string(room) +
+            " bytes per report, " + std::to_string(packet_size) + " needed).");
+    Label1.SetCaption(
+        "This Merovox cannot receive the firmware.\r\n"
+        "このMerovoxはファームウェアを受信できません。");
+    StopSequencer();
+    return false;
+  }
+  // Its answers must fit its input reports as well: the information file
+  // comes back in packets as long as the download's, and bytes a short
+  // report lacks would otherwise be missing from the file.
+  const std::size_t answer_room = InputRoom();
+  if (answer_room >= kLongestAnswerPacket) return true;
+  LogNote("Error : Merovox cannot send its information file (" + std::to_string(answer_room) +
+          " bytes per report, " + std::to_string(kLongestAnswerPacket) + " needed).");
   Label1.SetCaption(
-      "This Merovox cannot receive the firmware.\r\n"
-      "このMerovoxはファームウェアを受信できません。");
+      "This Merovox cannot send its information file.\r\n"
+      "このMerovoxは情報ファイルを送信できません。");
   StopSequencer();
   return false;
 }
@@ -96,6 +114,9 @@ void TForm1::DownloadBegin() {
     return;
   }
   DownloadImageSize = size;
+  DownloadEndSent = false;
+  DownloadEndsSent = 0;
+  DownloadRestarts = 0;
   ProgressBar1.SetPosition(0);
   ProgressBar1.SetMax(size);
   LogNote("source file size:" + std::to_string(size));
@@ -131,19 +152,37 @@ void TForm1::DownloadTransfer() {
   switch (code) {
     case protocol::kAckStart:
     case protocol::kAckStartAlt:
+      // The first start acknowledgement begins the transfer; a later one
+      // begins it again, a few times at most.
+      if (++DownloadRestarts > kTransferTries + 1) {
+        LogNote("Error : Merovox began the download again too often.");
+        AbortDownload();
+        return;
+      }
       DownloadPacketIndex = 0;
+      DownloadEndSent = false;
       [[fallthrough]];
     case protocol::kAckData:
     case protocol::kAckDataAlt:
       if (DownloadPacketIndex < DownloadDataPackets) {
         SendDownloadData();
         ++DownloadPacketIndex;
+      } else if (DownloadEndsSent >= kTransferTries) {
+        LogNote("Error : Merovox did not take the end of the download.");
+        AbortDownload();
       } else {
         SendDownloadEnd();
       }
       break;
     case protocol::kAckEnd:
     case protocol::kAckEndAlt:
+      // Only the end packet ends the transfer: an end before it would leave
+      // a truncated file on the device.
+      if (!DownloadEndSent) {
+        LogNote("Error : Merovox ended the download before its last packet.");
+        AbortDownload();
+        return;
+      }
       LogSent("Download : Done");
       SequencerState = state::VerifyBegin;
       break;
@@ -185,6 +224,8 @@ void TForm1::SendDownloadEnd() {
   end.Family = protocol::DownloadFamily(UpdateType);
   end.Data.assign(block.data(), static_cast<std::size_t>(got));
   SendCommand(end.Write());
+  DownloadEndSent = true;
+  ++DownloadEndsSent;
 }
 
 std::int64_t TForm1::ReadImageBlock(std::int64_t offset, char* buffer, std::size_t length) {

@@ -23,9 +23,12 @@ void TForm1::FormatBegin() {
     return;
   }
   if (FormatAttempts >= kAttemptsBeforeAsking) {
-    const MsgAnswer answer = Services.Operator.MessageBox(
-        "format error!.\r\nAre you retry?", "ERROR!", MsgButtons::OkCancel, MsgIcon::Error);
-    if (answer != MsgAnswer::Ok) {
+    const std::optional<MsgAnswer> answer =
+        RunBox("format error!.\r\nAre you retry?", "ERROR!", MsgButtons::OkCancel, MsgIcon::Error);
+    // Another unit may be in the cradle by now: it is not formatted on this
+    // run's word.
+    if (!answer) return;
+    if (*answer != MsgAnswer::Ok) {
       SequencerState = state::PostDetailBegin;
       return;
     }

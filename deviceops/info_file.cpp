@@ -13,10 +13,17 @@ namespace {
 
 constexpr const char* kUnitNotChecked =
     "Warning : The returning Merovox is not checked (a serial number is unknown).";
+constexpr const char* kInfoFileText =
+    "The information file of Merovox could not be read.\r\n"
+    "Merovoxの情報ファイルを読み出せませんでした。";
+constexpr const char* kSerialText =
+    "The serial number of Merovox could not be restored.\r\n"
+    "Merovoxのシリアル番号を復元できませんでした。";
 
 }  // namespace
 
 void TForm1::RequestInfoUpload() {
+  if (!TryAgain(InfoUploads, "Reading the information file", kInfoFileText)) return;
   SendCommand(std::string("UPLS ") + kInfoFile);
   SequencerState = state::UploadTransfer;
 }
@@ -47,6 +54,12 @@ void TForm1::NewVersionReply() {
   if (!TakeResponse()) return;
   if (!StartsWith(ResponseText, "OK")) return;
   NewVersionText = RemoveAll(ResponseText, "OK ");
+  // The watchdog asked a unit that never left the bus: unless it already
+  // runs the new firmware it is still installing, and is waited for.
+  if (InstallingUnitListed && !AnswersNewFirmware()) {
+    AwaitInstall();
+    return;
+  }
   if (UpdateType == 1) {
     RequestInfoUpload();
   } else {
@@ -73,7 +86,7 @@ void TForm1::SerialInfoReply() {
 
   // An answer without all three items cannot vouch for the serial number.
   if (info.Complete && deviceops::IsWellFormedSerial(info.Serial)) {
-    if (!CheckSameUnit(info.Serial)) return;
+    if (!CheckSameUnit(info.Serial) || !ProveNewFirmware()) return;
     SendCommand("CLEAR");
     SequencerState = state::ClearReply;
   } else {
@@ -94,9 +107,11 @@ void TForm1::UploadTransfer() {
   } else if (keyword == protocol::UploadInfoPacket::kKeyword) {
     UploadInformation();
   } else {
-    Services.Operator.MessageBox("Error : Could not get serial number.", "Warning", MsgButtons::Ok,
-                                 MsgIcon::Warning);
+    if (!RunBox("Error : Could not get serial number.", "Warning", MsgButtons::Ok,
+                MsgIcon::Warning))
+      return;
     LogNote(kUnitNotChecked);
+    if (!ProveNewFirmware()) return;
     SendCommand("CLEAR");
     SequencerState = state::ClearReply;
   }
@@ -115,6 +130,13 @@ void TForm1::UploadStarted() {
 void TForm1::UploadDataReceived() {
   const auto packet = protocol::UploadDataPacket::Read(ResponseText);
   std::int32_t status = 0;
+  // Only bytes the device sent go into the file: a report too short for a
+  // whole data packet is refused, never filled up.
+  if (ResponseText.size() < protocol::kBlockHeader + protocol::kBlockSize) {
+    LogReceived("Error : Upload packet too short.");
+    UploadActive = false;
+    status = 1;
+  }
   if (!UploadActive) {
     LogReceived("Error : Invalid status.");
     UploadPacketIndex = 0;
@@ -142,7 +164,8 @@ void TForm1::UploadEnded() {
   std::int32_t status = 0;
   // A count beyond one block cannot describe this packet's data area: it is
   // refused like an end packet outside an upload.
-  if (!UploadActive || end.Count > protocol::kBlockSize) {
+  if (!UploadActive || end.Count > protocol::kBlockSize ||
+      ResponseText.size() < protocol::kBlockHeader + end.Count) {
     LogReceived("Error : Failed to upload file.");
     UploadPacketIndex = 0;
     status = 1;
@@ -182,11 +205,12 @@ void TForm1::UploadInformation() {
   }
   // The information file tells who came back, also when the update lost the
   // serial number that "GSER" reports.
-  if (!CheckSameUnit(Trim(InfoSer))) return;
+  if (!CheckSameUnit(Trim(InfoSer)) || !ProveNewFirmware()) return;
   InfoSer = deviceops::PadWithZeros(InfoSer);
   InfoPcb = deviceops::PadWithZeros(InfoPcb);
   InfoBat = deviceops::PadWithZeros(InfoBat);
   SetSerialCommand = deviceops::BuildSetSerialCommand(InfoPcb, InfoBat, InfoSer);
+  if (!TryAgain(SetSerialTries, "Restoring the serial number", kSerialText)) return;
   SendCommand(SetSerialCommand);
   SequencerState = state::SetSerialReply;
 }
@@ -197,6 +221,7 @@ void TForm1::SetSerialReply() {
     SendCommand("GSER");
     SequencerState = state::SerialInfoReply;
   } else if (StartsWith(ResponseText, "NG")) {
+    if (!TryAgain(SetSerialTries, "Restoring the serial number", kSerialText)) return;
     SendCommand(SetSerialCommand);
     LogNote("retry. serialres");
   }

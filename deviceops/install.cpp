@@ -1,5 +1,6 @@
 // Verify, backup, digest check and install (states 10, 12, 13, 20, 16).
 #include "app/form.h"
+#include "base/codepage.h"
 #include "base/text.h"
 #include "deviceops/file_exchange.h"
 #include "protocol/layouts.h"
@@ -14,6 +15,26 @@ std::string GcmdLine(std::uint32_t command, std::uint32_t argument, const std::s
 
 bool IsGcmdAnswer(std::string_view response) {
   return StartsWith(response, protocol::GcmdAnswerPacket::kKeyword);
+}
+
+// Watchdog periods a unit that has not restarted is waited for after the
+// first: 30 s each, five minutes in all.
+constexpr int kInstallWatchdogLimit = 10;
+
+constexpr const char* kInstallingPrompt =
+    "Installing. Do not remove Merovox.\r\n"
+    "インストール中です。Merovoxを取り外さないでください。";
+constexpr const char* kNotTakenText =
+    "Merovox did not take the new firmware.\r\n"
+    "Merovoxに新しいファームウェアが書き込まれませんでした。";
+constexpr const char* kInstallNotSentText =
+    "The install command could not be sent to Merovox.\r\n"
+    "Merovoxにインストールコマンドを送信できませんでした。";
+
+// Characters 4 to 6 of a six-character version text: the firmware's number,
+// as the package names it.
+std::string VersionNumber(const std::string& version) {
+  return version.size() >= 6 ? Mid(version, 4, 3) : std::string();
 }
 
 }  // namespace
@@ -103,7 +124,13 @@ void TForm1::DigestReply() {
 void TForm1::SendUpdateCommand() {
   std::string name;
   if (!DeviceFileName(name)) return;
-  SendCommand(GcmdLine(protocol::kGcmdInstall, 0, name));
+  if (!SendCommand(GcmdLine(protocol::kGcmdInstall, 0, name))) {
+    // The unit never got it: there is no restart to wait for.
+    EndRunWithError("Error : The install command could not be sent.", kInstallNotSentText);
+    return;
+  }
+  InstalledUnit = KeyOf(CurrentDevice);
+  InstallingUnitListed = true;
   LogNote("Updating.");
   Label1.SetCaption("Updating.");
   SequencerState = state::AwaitRestart;
@@ -116,6 +143,40 @@ void TForm1::SendUpdateCommand() {
 void TForm1::RequeryVersion() {
   SendCommand("VER");
   SequencerState = state::NewVersionReply;
+}
+
+bool TForm1::AnswersNewFirmware() const {
+  if (NewVersionText.size() < 6) return NewVersionText != CurrentVersion;
+  return VersionNumber(NewVersionText) == UpdateVersionNumber;
+}
+
+void TForm1::AwaitInstall() {
+  const std::string shown = Cp932ToUtf8(NewVersionText);
+  if (++InstallWatchdogs > kInstallWatchdogLimit) {
+    EndRunWithError("Error : Merovox did not restart with the new firmware (Ver " + shown + ").",
+                    kNotTakenText);
+    return;
+  }
+  LogNote("Installing : Merovox answers Ver " + shown + " and has not restarted yet.");
+  Label1.SetCaption(kInstallingPrompt);
+  CloseDevice();
+  SequencerState = state::AwaitRestart;
+  Timer2.SetEnabled(true);
+}
+
+bool TForm1::ProveNewFirmware() {
+  const std::string shown = Cp932ToUtf8(NewVersionText);
+  if (NewVersionText.size() < 6) {
+    LogNote("Warning : The version after the restart (Ver " + shown +
+            ") cannot be compared with the package.");
+  } else if (VersionNumber(NewVersionText) != UpdateVersionNumber) {
+    EndRunWithError("Error : Merovox did not take the new firmware (Ver " + shown +
+                        ", package Ver " + UpdateVersion + ").",
+                    kNotTakenText);
+    return false;
+  }
+  NewFirmwareProven = true;
+  return true;
 }
 
 }  // namespace mvx

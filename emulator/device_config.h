@@ -68,7 +68,8 @@ enum class FaultKind {
   UploadDuplicateEnd,  // the upload end packet is sent twice
   UploadWrongSize,     // the upload information reports a size off by the value
   FormatSmallCount,    // "fres" reports the byte count given
-  RemoveAt,            // the device leaves the bus instead of answering
+  RemoveAt,            // the device leaves the bus instead of answering (and comes back)
+  WriteFails,          // the host's write of the command fails: the device never gets it
   NoReturn,            // after the install the device never comes back
 };
 
@@ -95,6 +96,9 @@ struct Fault {
   // FinsStatus: the status byte; UploadSkipPacket: the packet number left out;
   // UploadWrongSize: added to the size; FormatSmallCount: the byte count.
   std::int64_t Value = 0;
+  // RemoveAt: the device comes back on the bus this long after it left
+  // (a loose contact); none: it stays away until it is set in again.
+  std::optional<std::uint32_t> ReturnMs;
 };
 
 struct DeviceConfig {

@@ -69,6 +69,7 @@ std::string DefaultCommand(FaultKind kind) {
     case FaultKind::WrongDigest:
       return "GCMD datacheck";
     case FaultKind::NoReturn:
+    case FaultKind::WriteFails:
       return "GCMD install";
     case FaultKind::DeleteFails:
       return "DELS";
@@ -141,28 +142,81 @@ void MerovoxDevice::SetHost(Host host) {
   host_ = std::move(host);
 }
 
-void MerovoxDevice::Receive(const std::uint8_t* report, std::size_t length) {
-  if (length < 2) return;
+MerovoxDevice::CommandNames MerovoxDevice::NamesOf(const std::uint8_t* report, std::size_t length) {
+  CommandNames names;
+  if (length < 2) return names;
   std::string_view line(reinterpret_cast<const char*>(report) + 1, length - 1);
   const bool binary = IsBinary(line);
   if (!binary) line = line.substr(0, std::min(line.size(), line.find('\0')));
+  names.Line = line;
   // A binary packet is named by its keyword; its bytes are never split into words.
-  const std::vector<std::string> words = binary ? std::vector<std::string>{} : Words(line);
-  const std::string name = binary          ? std::string(line.substr(0, 4))
-                           : words.empty() ? std::string()
-                                           : words.front();
+  if (binary) {
+    names.Name = std::string(line.substr(0, 4));
+  } else {
+    const std::vector<std::string> words = Words(line);
+    if (!words.empty()) names.Name = words.front();
+  }
+  if (names.Name == GcmdCommandPacket::kKeyword) {
+    switch (GcmdCommandPacket::Read(line).SubCommand) {
+      case kGcmdVerify:
+        names.Sub = "GCMD verify";
+        break;
+      case kGcmdDataCheck:
+        names.Sub = "GCMD datacheck";
+        break;
+      case kGcmdInstall:
+        names.Sub = "GCMD install";
+        break;
+      default:
+        break;
+    }
+  }
+  return names;
+}
+
+bool MerovoxDevice::RefusesWrite(const std::uint8_t* report, std::size_t length) {
+  if (length < 2) return false;
+  const CommandNames names = NamesOf(report, length);
+  std::lock_guard<std::mutex> lock(guard_->Mutex);
+  // The attempt is counted first, so that a fault on the n-th command acts
+  // on this one when it is the n-th.
+  ++counts_[names.Name];
+  if (!names.Sub.empty()) ++counts_[names.Sub];
+  commands_.push_back(names.Name);
+  if (ActiveFault(FaultKind::WriteFails, names.Name) ||
+      (!names.Sub.empty() && ActiveFault(FaultKind::WriteFails, names.Sub)))
+    return true;
+  --counts_[names.Name];
+  if (!names.Sub.empty()) --counts_[names.Sub];
+  commands_.pop_back();
+  return false;
+}
+
+void MerovoxDevice::Receive(const std::uint8_t* report, std::size_t length) {
+  if (length < 2) return;
+  const CommandNames names = NamesOf(report, length);
+  const std::string& name = names.Name;
+  const std::string_view line = names.Line;
 
   std::unique_lock<std::mutex> lock(guard_->Mutex);
   if (restarting_) return;
   ++counts_[name];
   commands_.push_back(name);
   Reply reply;
-  if (ActiveFault(FaultKind::RemoveAt, name)) {
-    reply.push_back({0, {}, [this] {
+  if (const Fault* removal = ActiveFault(FaultKind::RemoveAt, name)) {
+    const std::optional<std::uint32_t> back = removal->ReturnMs;
+    reply.push_back({0, {}, [this, back] {
                        Forget();
                        outbox_.push_back([leave = host_.LeaveBus] {
                          if (leave) leave();
                        });
+                       // A loose contact: the device comes back by itself.
+                       if (!back) return;
+                       Schedule({{*back, {}, [this] {
+                                    outbox_.push_back([come_back = host_.ReturnToBus] {
+                                      if (come_back) come_back();
+                                    });
+                                  }}});
                      }});
   } else {
     reply = Dispatch(name, line);

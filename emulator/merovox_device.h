@@ -49,6 +49,9 @@ class MerovoxDevice {
 
   // One output report as written: report ID first, then the command line.
   void Receive(const std::uint8_t* report, std::size_t length);
+  // Whether the host's write of this report fails (a write fault): then the
+  // device never gets the command, which counts as sent all the same.
+  bool RefusesWrite(const std::uint8_t* report, std::size_t length);
   // The device was set into the cradle, or taken out: answers on their way
   // are dropped and transfers in progress forgotten.
   void Attached();
@@ -76,6 +79,13 @@ class MerovoxDevice {
   struct Download;
   struct Upload;
 
+  // The name of a command (its first word, or a packet's keyword) and, for
+  // "GCMD", the name of its sub-command ("GCMD install").
+  struct CommandNames {
+    std::string Name, Sub;
+    std::string_view Line;
+  };
+  static CommandNames NamesOf(const std::uint8_t* report, std::size_t length);
   Reply Dispatch(const std::string& name, std::string_view line);
   Reply TextAnswer(std::string text) const;
   Reply SetClock(std::string_view line);

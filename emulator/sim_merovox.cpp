@@ -1,5 +1,7 @@
 #include "emulator/sim_merovox.h"
 
+#include <cerrno>
+
 namespace mvx::emu {
 
 SimMerovox::SimMerovox(SimBackend& sim, MerovoxDevice& device) : sim_(sim), device_(device) {
@@ -38,6 +40,10 @@ int SimMerovox::DeviceId() const {
 
 void SimMerovox::OnOutputReport(int device_id, const std::uint8_t* data, std::size_t length) {
   if (device_id == DeviceId()) device_.Receive(data, length);
+}
+
+std::uint32_t SimMerovox::WriteError(int device_id, const std::uint8_t* data, std::size_t length) {
+  return device_id == DeviceId() && device_.RefusesWrite(data, length) ? EIO : 0;
 }
 
 void SimMerovox::PlugNow() {

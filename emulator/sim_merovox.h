@@ -25,6 +25,7 @@ class SimMerovox : public ISimDeviceModel {
   int DeviceId() const;
 
   void OnOutputReport(int device_id, const std::uint8_t* data, std::size_t length) override;
+  std::uint32_t WriteError(int device_id, const std::uint8_t* data, std::size_t length) override;
 
   // Told, on the device's thread, just before the device leaves the bus or
   // comes back by itself (its restart, a removal fault); false is leaving.

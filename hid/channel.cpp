@@ -65,22 +65,49 @@ void TForm1::SelectDevice() {
   }
 }
 
+DeviceKey TForm1::KeyOf(const THidDevice* device) {
+  if (device == nullptr) return {};
+  return {device->PnPInfo().Instance, device->PnPInfo().Path};
+}
+
+bool TForm1::Listed(const DeviceKey& key) const {
+  for (int i = 0; i < HidCtrl1->Count(); ++i) {
+    const THidDevice* device = HidCtrl1->Device(i);
+    if (device->Present() && KeyOf(device) == key) return true;
+  }
+  return false;
+}
+
+bool TForm1::ClaimListed(const DeviceKey& key) {
+  DeviceReady = false;
+  if (CurrentDevice != nullptr) return false;
+  for (int i = 0; i < HidCtrl1->Count(); ++i) {
+    const THidDevice* device = HidCtrl1->Device(i);
+    if (!device->Present() || KeyOf(device) != key) continue;
+    THidDevice* claimed = nullptr;
+    if (!HidCtrl1->ClaimByIndex(i, true, claimed)) return false;
+    CurrentDevice = claimed;
+    DeviceReady = true;
+    return true;
+  }
+  return false;
+}
+
 void TForm1::CloseDevice() {
   HidCtrl1->Release(CurrentDevice);
   DeviceReady = false;
 }
 
-void TForm1::SendCommand(const std::string& command) {
+bool TForm1::SendCommand(const std::string& command) {
   if (ToUpperAscii(Left(command, 8)) == "FILEINFO") {
     const std::string name = Mid(command, 9, 46);
     if (name.empty()) {
       LogSent("Error : Filename is not specified.");
-      return;
+      return false;
     }
-    WriteCommand("FINS" + name);
-    return;
+    return WriteCommand("FINS" + name);
   }
-  WriteCommand(command);
+  return WriteCommand(command);
 }
 
 std::size_t TForm1::OutputReportLength() const {
@@ -89,6 +116,13 @@ std::size_t TForm1::OutputReportLength() const {
   CurrentDevice->QueryCapabilities(caps);
   // Exactly the device's output report length; never more than the buffer.
   return std::min<std::size_t>(caps.OutputReportByteLength, OutputBuffer.size());
+}
+
+std::size_t TForm1::InputRoom() const {
+  if (CurrentDevice == nullptr) return 0;
+  HidCaps caps;
+  CurrentDevice->QueryCapabilities(caps);
+  return caps.InputReportByteLength > 0 ? caps.InputReportByteLength - 1u : 0u;
 }
 
 std::size_t TForm1::CommandRoom() const {
@@ -121,10 +155,21 @@ void TForm1::HidCtrl1DeviceChange(void* /*sender*/) {
     LogNote("device change.");
     return;
   }
+  // The installed unit stays listed while it writes its firmware, until it
+  // restarts: no change of other devices counts as its return, and it is not
+  // taken back before it has left the bus.
+  if (SequencerState == state::AwaitRestart && CurrentDevice == nullptr && InstallingUnitListed) {
+    if (Listed(InstalledUnit)) {
+      LogNote("device change.");
+      return;
+    }
+    InstallingUnitListed = false;
+  }
   ResetDeviceLabels();
   LogNote("device change.");
 
   if (CurrentDevice != nullptr) {  // held and no longer present: disconnect
+    ++RunNumber;
     HidCtrl1->Release(CurrentDevice);
     Timer1.SetEnabled(false);
     LogNote("Disconnect device.");
@@ -180,6 +225,7 @@ void TForm1::ResetDeviceLabels() {
 }
 
 void TForm1::BeginNewRun() {
+  ++RunNumber;
   Memo1.Clear();
   SequencerState = state::SetClock;
 }

@@ -10,6 +10,15 @@ namespace mvx {
 
 class THidDevice;
 
+// Who a listed device is from one scan to the next: its instance and its
+// interface path. Empty: no device.
+struct DeviceKey {
+  std::uint32_t Instance = 0;
+  std::string Path;
+  bool Empty() const { return Path.empty() && Instance == 0; }
+  bool operator==(const DeviceKey&) const = default;
+};
+
 struct ChannelFields {
   THidDevice* CurrentDevice = nullptr;
   bool DeviceReady = false;

@@ -1,5 +1,6 @@
 // The main window's update package handlers: File > Open, the check with its
 // dialogs, and the digest of a file.
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -7,6 +8,7 @@
 #include "app/form.h"
 #include "base/codepage.h"
 #include "base/file_system.h"
+#include "base/text.h"
 #include "package/md5.h"
 #include "package/package_check.h"
 #include "sequencer/state_table.h"
@@ -41,7 +43,9 @@ LoadedPackage Remember(const TForm1& form) {
 }
 
 // Puts the remembered package back. Its image may have gone from the disk
-// meanwhile; then no package stays loaded rather than one without an image.
+// meanwhile, or been replaced by the image of the package whose check failed
+// (both in the same folder); then no package stays loaded rather than one
+// whose fields describe other bytes.
 void Restore(TForm1& form, const LoadedPackage& saved) {
   form.FirmwareImage.reset();
   form.PackagePath = saved.PackagePath;
@@ -52,7 +56,9 @@ void Restore(TForm1& form, const LoadedPackage& saved) {
   form.SpecialModelCode = saved.SpecialModelCode;
   form.FirmwareDigest = saved.FirmwareDigest;
   form.LabelUpdateVersion.SetCaption(saved.UpdateVersionCaption);
-  if (saved.FirmwareFile) form.FirmwareImage = TFileStream::OpenRead(*saved.FirmwareFile, nullptr);
+  if (saved.FirmwareFile &&
+      ToUpperAscii(DigestFileHex(*saved.FirmwareFile)) == saved.FirmwareDigest)
+    form.FirmwareImage = TFileStream::OpenRead(*saved.FirmwareFile, nullptr);
   if (!form.PackagePath.empty() && !form.FirmwareImage) {
     form.PackagePath.clear();
     form.PackageFileName.clear();
@@ -162,13 +168,18 @@ bool TForm1::fileCheck() {
     Label1.SetCaption(VerdictText(result.Verdict));
     return false;
   }
+  // The image file is in place now: whatever happens next, it is removed at
+  // exit, from this folder.
+  const std::string image_path = FullPath(kFirmwareFile);
+  if (std::find(FirmwareFilesMade.begin(), FirmwareFilesMade.end(), image_path) ==
+      FirmwareFilesMade.end())
+    FirmwareFilesMade.push_back(image_path);
 
   FirmwareDigest = result.Digest;
   LogReceived("file MD5:[" + FirmwareDigest + "]");
 
   // Held by its full path, so that it stays the image of this package
   // whatever folder a later File > Open moves to.
-  const std::string image_path = FullPath(kFirmwareFile);
   std::string error;
   FirmwareImage = TFileStream::OpenRead(image_path, &error);
   if (!FirmwareImage) throw EPackageFileError(EPackageFileError::Kind::Open, image_path, error);

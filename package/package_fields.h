@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/file_stream.h"
 
@@ -18,6 +19,9 @@ struct PackageFields {
   std::string SpecialModelCode;
   std::string FirmwareDigest;
   std::unique_ptr<TFileStream> FirmwareImage;
+  // Full paths of the image files the package checks wrote, each in the
+  // folder of its package: removed at exit.
+  std::vector<std::string> FirmwareFilesMade;
   // True while a package check runs (its dialogs are open): no version-up
   // starts or runs on a package that is still being checked.
   bool PackageCheckInProgress = false;

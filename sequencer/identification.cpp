@@ -54,47 +54,23 @@ void Repaint(TForm1& form) {
   if (form.View != nullptr) form.View->Repaint();
 }
 
-// A box keeps the message loop running. A device change while it is open may
-// have started a new run (state 2, log cleared): the answer then belongs to a
-// device that is gone and must not steer the run of the one that came.
-class RunMark {
- public:
-  explicit RunMark(const TForm1& form) : form_(form), state_(form.SequencerState) {}
-  bool Replaced() const { return form_.SequencerState != state_; }
-
- private:
-  const TForm1& form_;
-  int state_;
-};
-
-// The end of every refusal and cancel, and of the final report: the device is
-// let go and the operator asked to remove it.
-void EndRun(TForm1& form) {
-  form.CloseDevice();
-  form.Label1.SetCaption(kRemovePrompt);
-  form.SequencerState = state::Closing;
-}
-
 void RefuseWithError(TForm1& form, const std::string& log_line, const std::string& text) {
   form.LogReceived(log_line);
-  const RunMark run(form);
-  form.Services.Operator.ErrorDialog(text);
-  if (!run.Replaced()) EndRun(form);
+  if (form.RunErrorDialog(text)) form.EndRun();
 }
 
 // Asks whether to go on with a model that needs a warning; false when the run
 // has ended (the operator said No, or a device change replaced the run).
 bool WarningAccepted(TForm1& form, ModelWarning warning) {
   if (warning == ModelWarning::None) return true;
-  const RunMark run(form);
-  const MsgAnswer answer = warning == ModelWarning::Demo
-                               ? form.Services.Operator.WarningDialog(kDemoWarning)
-                               : form.Services.Operator.MessageBox(
-                                     kRxWarning, "Warning", MsgButtons::YesNo, MsgIcon::Warning);
-  if (run.Replaced()) return false;
-  if (answer != MsgAnswer::No) return true;
+  const std::optional<MsgAnswer> answer =
+      warning == ModelWarning::Demo
+          ? form.RunWarningDialog(kDemoWarning)
+          : form.RunBox(kRxWarning, "Warning", MsgButtons::YesNo, MsgIcon::Warning);
+  if (!answer) return false;
+  if (*answer != MsgAnswer::No) return true;
   form.LogReceived(kOperatorCancelled);
-  EndRun(form);
+  form.EndRun();
   return false;
 }
 
@@ -152,9 +128,7 @@ bool TForm1::CheckSerialRange() {
       (package_number >= 50 && serial < 5000) || (package_number < 50 && serial >= 5000);
   if (!refused) return true;
   LogReceived("current version[" + Shown(CurrentVersion) + "] " + kSerialRangeRefused);
-  const RunMark run(*this);
-  Services.Operator.MessageBox(kSerialRangeBox, "ERROR!", MsgButtons::Ok, MsgIcon::Error);
-  if (!run.Replaced()) EndRun(*this);
+  if (RunBox(kSerialRangeBox, "ERROR!", MsgButtons::Ok, MsgIcon::Error)) EndRun();
   return false;
 }
 
@@ -163,14 +137,13 @@ void TForm1::ConfirmUpdate() {
   // transfer path: the run stops here, with the device still held.
   if (UpdateType < 1) return;
   const std::string version = Shown(CurrentVersion);
-  const RunMark run(*this);
-  const MsgAnswer answer = Services.Operator.MessageBox(
-      "Current Version " + version + "\r\nIs Updating continued?\r\n現在のバージョンは" + version +
-          "です。アップデートしますか？",
-      "Confirmation", MsgButtons::OkCancel, MsgIcon::Question);
-  if (run.Replaced()) return;
-  if (answer != MsgAnswer::Ok) {
-    EndRun(*this);
+  const std::optional<MsgAnswer> answer =
+      RunBox("Current Version " + version + "\r\nIs Updating continued?\r\n現在のバージョンは" +
+                 version + "です。アップデートしますか？",
+             "Confirmation", MsgButtons::OkCancel, MsgIcon::Question);
+  if (!answer) return;
+  if (*answer != MsgAnswer::Ok) {
+    EndRun();
     return;
   }
   Label1.SetCaption("File Transfer.");
@@ -193,6 +166,11 @@ void TForm1::BeginTransfer() {
 
 void TForm1::SetClock() {
   IdentifiedSerial.clear();
+  NewFirmwareProven = false;
+  InstallingUnitListed = false;
+  InstallWatchdogs = 0;
+  InfoUploads = 0;
+  SetSerialTries = 0;
   SendCommand("RTC SET " + std::to_string(ClockSeconds(Services.Clock.Now())));
   SequencerState = state::ClockReply;
 }
@@ -344,7 +322,7 @@ void TForm1::PostDetailReply() {
   // The device did not come back in shape to tell its identity: no final
   // report for it.
   if (!BeginsWithOk(response)) {
-    EndRun(*this);
+    EndRun();
     return;
   }
   const std::string detail = Shown(Answer(response));
@@ -364,7 +342,7 @@ void TForm1::PostLanguageReply() {
   std::string response;
   if (!TakeResponse(response)) return;
   if (!BeginsWithOk(response)) {
-    EndRun(*this);
+    EndRun();
     return;
   }
   const std::string language = Shown(Answer(response));
@@ -375,14 +353,14 @@ void TForm1::PostLanguageReply() {
 }
 
 void TForm1::Finished() {
+  // Only a unit that came back with the package's firmware is reported
+  // finished; every way here has proven it, and this is where it must hold.
+  if (!NewFirmwareProven && !ProveNewFirmware()) return;
   // The report names the version the device gave after the restart, not the
   // detail text that may stand in the label by now.
-  const RunMark run(*this);
-  Services.Operator.MessageBox(
-      "Update finished.\r\nアップデート完了しました。\r\nVer " + Shown(NewVersionText),
-      "Information", MsgButtons::Ok, MsgIcon::Information);
-  if (run.Replaced()) return;
-  EndRun(*this);
+  if (RunBox("Update finished.\r\nアップデート完了しました。\r\nVer " + Shown(NewVersionText),
+             "Information", MsgButtons::Ok, MsgIcon::Information))
+    EndRun();
 }
 
 }  // namespace mvx

@@ -65,6 +65,15 @@ void TForm1::StopSequencer() {
 
 void TForm1::Timer2Timer() {
   Timer2.SetEnabled(false);
+  // A unit still listed has not restarted yet, or did so unseen: it is asked
+  // itself, never another device in its place.
+  if (InstallingUnitListed && !DeviceReady) {
+    if (ClaimListed(InstalledUnit)) {
+      RunStepOf(*this, state::RequeryVersion);
+      return;
+    }
+    InstallingUnitListed = false;
+  }
   if (!DeviceReady) SelectDevice();
   // Whether or not a device came back, the version is asked for: without a
   // device the line only reaches the log and the machine waits in the next

@@ -195,7 +195,10 @@ class SimHandle : public IHidHandle {
       id = device_->id;
     }
     // Without the lock: the model answers through SendInput (or unplugs).
-    if (model != nullptr) model->OnOutputReport(id, data, length);
+    if (model != nullptr) {
+      if (const std::uint32_t error = model->WriteError(id, data, length)) return Fail(error);
+      model->OnOutputReport(id, data, length);
+    }
     written = length;
     return true;
   }

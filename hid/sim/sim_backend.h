@@ -23,6 +23,12 @@ class ISimDeviceModel {
   // OutputReportByteLength bytes. Called on the writing (GUI) thread before the
   // write returns; the model may call SendInput, Unplug or Plug from here.
   virtual void OnOutputReport(int device_id, const std::uint8_t* data, std::size_t length) = 0;
+  // Asked first: a non-zero error code makes the host's write of this report
+  // fail with it, and the report never reaches OnOutputReport.
+  virtual std::uint32_t WriteError(int /*device_id*/, const std::uint8_t* /*data*/,
+                                   std::size_t /*length*/) {
+    return 0;
+  }
 };
 
 struct SimDeviceConfig {

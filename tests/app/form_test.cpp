@@ -290,10 +290,17 @@ TEST(ShutDownTest, FormDestroyDeletesTheImageFile) {
   EXPECT_EQ(bench.Form.SequencerState, 0);
   EXPECT_TRUE(bench.Form.PackagePath.empty());
   EXPECT_TRUE(bench.Form.InfoUploadBuffer.empty());
-  ScopedWorkDir::Write("_fwbin", "image");
+  // The image a package check made in its folder; the working folder has
+  // moved on since (a later open elsewhere) and holds a "_fwbin" the tool
+  // never made.
+  std::filesystem::create_directory("made");
+  ScopedWorkDir::Write("made/_fwbin", "image");
+  bench.Form.FirmwareFilesMade.push_back(std::filesystem::absolute("made/_fwbin").string());
+  ScopedWorkDir::Write("_fwbin", "someone else's");
   ScopedWorkDir::Write("keep.tvu", "package");
   bench.Form.FormDestroy();
-  EXPECT_FALSE(std::filesystem::exists("_fwbin"));
+  EXPECT_FALSE(std::filesystem::exists("made/_fwbin"));
+  EXPECT_TRUE(std::filesystem::exists("_fwbin"));
   EXPECT_TRUE(std::filesystem::exists("keep.tvu"));
   // Without an image file there is nothing to delete and nothing to report.
   bench.Form.FormDestroy();

@@ -70,6 +70,9 @@ class UploadTest : public OpsTest {
 TEST_F(UploadTest, InOrderUploadWritesTheFileAndSetsTheSerial) {
   // The unit identified before the install by the serial its file carries.
   Form.IdentifiedSerial = "TV0400001234";
+  // It came back with the package's firmware.
+  Form.NewVersionText = "201040";
+  Form.UpdateVersionNumber = "040";
   // A full data packet, then the end packet with the rest.
   const std::string file = kItems + std::string(1016 - kItems.size(), ';') + "\r\nrest of file\r\n";
   const std::string head = file.substr(0, 1016), tail = file.substr(1016);
@@ -253,6 +256,7 @@ TEST_F(OpsTest, SerialInformationDecidesWhetherToUpload) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answer);
     Form.SequencerState = 32;
+    Form.InfoUploads = 0;
     Form.LabelSerialNumber.SetCaption("unchanged");
     const std::size_t sent = SentCount();
     Respond(c.answer);

@@ -334,7 +334,9 @@ TEST_F(WindowTest, VersionBoxAndCloseFromTheMenu) {
   EXPECT_EQ(version.text,
             QStringLiteral("Merovox Update Tool\nVer 1.77\n\nMerovox Update Tool contributors"));
 
+  // An image the package check made here.
   ScopedWorkDir::Write("_fwbin", "image");
+  program.form.FirmwareFilesMade.push_back(std::filesystem::absolute("_fwbin").string());
   program.form.Timer1.SetEnabled(true);
   bool closed = false;
   window->OnClosed = [&closed] { closed = true; };
@@ -347,7 +349,9 @@ TEST_F(WindowTest, VersionBoxAndCloseFromTheMenu) {
 
 TEST_F(WindowTest, CloseButtonClosesTheWindow) {
   ShowActive();
+  // An image the package check made here.
   ScopedWorkDir::Write("_fwbin", "image");
+  program.form.FirmwareFilesMade.push_back(std::filesystem::absolute("_fwbin").string());
   QTest::mouseClick(Find<QPushButton>("SpeedButton1"), Qt::LeftButton);
   EXPECT_FALSE(window->isVisible());
   EXPECT_FALSE(std::filesystem::exists("_fwbin"));

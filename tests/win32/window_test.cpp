@@ -308,7 +308,9 @@ TEST_F(WindowTest, VersionBoxAndCloseFromTheMenu) {
   EXPECT_EQ(version.Text,
             L"Merovox Update Tool\r\nVer 1.77\r\n\r\nMerovox Update Tool contributors");
 
+  // An image the package check made here.
   ScopedWorkDir::Write("_fwbin", "image");
+  program.form.FirmwareFilesMade.push_back(std::filesystem::absolute("_fwbin").string());
   program.form.Timer1.SetEnabled(true);
   bool closed = false;
   window.OnClosed = [&closed] { closed = true; };

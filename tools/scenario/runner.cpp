@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <set>
 #include <span>
 #include <sstream>
 
@@ -299,6 +300,7 @@ struct Runner::Session {
   std::unique_ptr<ClosableScheduler> scheduler;
   std::string label1;
   int boxes = 0;
+  std::map<std::string, int> boxes_with_text;
   int last_state = -1;
   std::map<int, int> state_entries;
   std::vector<bool> fired;
@@ -395,14 +397,23 @@ void Runner::Session::Start() {
   label1 = f.Label1.Caption();
 
   op.Answers.assign(scenario.Answers.begin(), scenario.Answers.end());
-  op.WhileOpen = [this](const ScriptedOperator::Record&) {
+  op.WhileOpen = [this](const ScriptedOperator::Record& r) {
     const int box = ++boxes;
+    // How many boxes so far held each text that an event looks for.
+    std::set<std::string> texts;
+    for (const Event& e : scenario.Events)
+      if (e.When == Trigger::AtBox && !e.BoxText.empty()) texts.insert(e.BoxText);
+    for (const std::string& text : texts)
+      if (r.Text.find(text) != std::string::npos) ++boxes_with_text[text];
     for (std::size_t i = 0; i < scenario.Events.size(); ++i) {
       const Event& e = scenario.Events[i];
-      if (e.When == Trigger::AtBox && e.Box == box && !fired[i]) {
-        fired[i] = true;
-        Fire(e);
-      }
+      if (e.When != Trigger::AtBox || fired[i]) continue;
+      const bool due = e.BoxText.empty() ? e.Box == box
+                                         : r.Text.find(e.BoxText) != std::string::npos &&
+                                               boxes_with_text[e.BoxText] == e.Occurrence;
+      if (!due) continue;
+      fired[i] = true;
+      Fire(e);
     }
   };
   op.OnRecord = [this](const ScriptedOperator::Record& r) {

@@ -112,7 +112,7 @@ emu::StoredFile File(const json& v, const std::string& where) {
 emu::Fault ParseFault(const json& v, const std::string& where) {
   OnlyKeys(v, where,
            {"kind", "command", "first", "times", "with", "text", "answer", "status", "code",
-            "result", "value"});
+            "result", "value", "return_ms"});
   static const std::pair<const char*, emu::FaultKind> kKinds[] = {
       {"answer", emu::FaultKind::Answer},
       {"status", emu::FaultKind::PacketStatus},
@@ -125,6 +125,7 @@ emu::Fault ParseFault(const json& v, const std::string& where) {
       {"format_small_count", emu::FaultKind::FormatSmallCount},
       {"remove_at", emu::FaultKind::RemoveAt},
       {"no_return", emu::FaultKind::NoReturn},
+      {"write_fails", emu::FaultKind::WriteFails},
   };
   emu::Fault f;
   const std::string kind = String(v, "kind", where);
@@ -156,6 +157,10 @@ emu::Fault ParseFault(const json& v, const std::string& where) {
   if (v.contains("code")) f.Code = static_cast<std::uint32_t>(Number(v, "code", where));
   f.Result = static_cast<std::uint32_t>(Number(v, "result", where));
   f.Value = SignedNumber(v, "value", where);
+  if (v.contains("return_ms")) {
+    if (f.Kind != emu::FaultKind::RemoveAt) Fail(where + ".return_ms", "only for remove_at");
+    f.ReturnMs = static_cast<std::uint32_t>(Number(v, "return_ms", where));
+  }
   return f;
 }
 
@@ -265,7 +270,12 @@ Event ParseEvent(const json& v, const std::string& where) {
   }
   if (v.contains("at_box")) {
     e.When = Trigger::AtBox;
-    e.Box = Int(v, "at_box", where, 1);
+    // A number counts the boxes of the run; a text picks the box whose text
+    // holds it (its occurrence-th such box).
+    if (v["at_box"].is_string())
+      e.BoxText = Unescape(v["at_box"].get<std::string>());
+    else
+      e.Box = Int(v, "at_box", where, 1);
     ++triggers;
   }
   if (v.contains("at_start")) {

@@ -80,6 +80,7 @@ struct Event {
   std::string Command;
   int Occurrence = 1;
   int Box = 0;
+  std::string BoxText;        // AtBox by the box's text instead of its number
   std::string WatchedDevice;  // AtCommand
 
   Action Do = Action::Wait;
