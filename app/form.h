@@ -37,6 +37,11 @@ struct FormServices {
 };
 
 inline constexpr const char* kAppTitle = "MVXTVUP";
+// The window takes this lock for the whole PC: one copy at a time drives the
+// cradle.
+inline constexpr const char* kInstanceLockName = "pc";
+inline constexpr const char* kAlreadyRunning =
+    "MVXTVUP is already running.\r\nMVXTVUPは既に起動しています。";
 // The directions of a log line.
 inline constexpr int kLogReceived = 0;
 inline constexpr int kLogSent = 1;
@@ -122,7 +127,9 @@ class TForm1 : public PackageFields,
   static std::string DigestFile(const std::string& file_name);
 
   // ---- Command channel -----------------------------------------------------
-  void SelectDevice();
+  // Claims the first free accepted device, passing over the devices named in
+  // skip.
+  void SelectDevice(const std::vector<DeviceKey>& skip = {});
   void CloseDevice();
   // False when the line did not reach a device (none held, the write failed,
   // a file name missing).

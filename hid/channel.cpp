@@ -1,6 +1,7 @@
 // The command channel: choosing the Merovox device, reacting to device
 // changes, sending command lines as output reports and turning input reports
 // into responses.
+#include <algorithm>
 #include <cstring>
 
 #include "app/form.h"
@@ -52,16 +53,25 @@ std::string PackInt32(std::int32_t value) {
   return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
 
-void TForm1::SelectDevice() {
+void TForm1::SelectDevice(const std::vector<DeviceKey>& skip) {
   DeviceReady = false;
   if (CurrentDevice != nullptr) return;
   for (const AcceptedDevice& pair : kAcceptedDevices) {
     THidDevice* device = nullptr;
-    if (HidCtrl1->ClaimByIds(pair.VendorID, pair.ProductID, device)) {
-      CurrentDevice = device;
-      DeviceReady = true;
-      return;
+    if (skip.empty()) {
+      if (!HidCtrl1->ClaimByIds(pair.VendorID, pair.ProductID, device)) continue;
+    } else {
+      for (int i = 0; i < HidCtrl1->Count() && device == nullptr; ++i) {
+        const THidDevice* d = HidCtrl1->Device(i);
+        const bool eligible = d->VendorID() == pair.VendorID && d->ProductID() == pair.ProductID &&
+                              std::find(skip.begin(), skip.end(), KeyOf(d)) == skip.end();
+        HidCtrl1->ClaimByIndex(i, eligible, device);
+      }
+      if (device == nullptr) continue;
     }
+    CurrentDevice = device;
+    DeviceReady = true;
+    return;
   }
 }
 
@@ -160,6 +170,13 @@ void TForm1::HidCtrl1DeviceChange(void* /*sender*/) {
   // taken back before it has left the bus.
   if (SequencerState == state::AwaitRestart && CurrentDevice == nullptr && InstallingUnitListed) {
     if (Listed(InstalledUnit)) {
+      // Whatever arrived meanwhile is another device, now and later.
+      for (int i = 0; i < HidCtrl1->Count(); ++i) {
+        const DeviceKey key = KeyOf(HidCtrl1->Device(i));
+        if (key != InstalledUnit && std::find(RestartBystanders.begin(), RestartBystanders.end(),
+                                              key) == RestartBystanders.end())
+          RestartBystanders.push_back(key);
+      }
       LogNote("device change.");
       return;
     }
@@ -176,7 +193,10 @@ void TForm1::HidCtrl1DeviceChange(void* /*sender*/) {
     return;
   }
 
-  SelectDevice();
+  // Waiting for the restart, the devices that were in their cradles when the
+  // install went out are other units: none of them is the one coming back.
+  SelectDevice(SequencerState == state::AwaitRestart ? RestartBystanders
+                                                     : std::vector<DeviceKey>{});
   if (DeviceReady) {
     LogNote("Connect device : " + Utf16ToUtf8(CurrentDevice->GetProductText()));
     if (!PackagePath.empty()) Timer1.SetEnabled(true);

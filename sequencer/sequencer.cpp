@@ -74,7 +74,7 @@ void TForm1::Timer2Timer() {
     }
     InstallingUnitListed = false;
   }
-  if (!DeviceReady) SelectDevice();
+  if (!DeviceReady) SelectDevice(RestartBystanders);
   // Whether or not a device came back, the version is asked for: without a
   // device the line only reaches the log and the machine waits in the next
   // state for a device change.

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "hid/channel_fields.h"
 
@@ -34,6 +35,8 @@ struct SequencerFields {
   // change is its return, and an old version from it means it still
   // installs); how often the watchdog found it still on its old firmware.
   DeviceKey InstalledUnit;
+  // The other devices listed when the install command went out.
+  std::vector<DeviceKey> RestartBystanders;
   bool InstallingUnitListed = false;
   int InstallWatchdogs = 0;
   // Set once the unit back from its restart answered with the package's

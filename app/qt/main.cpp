@@ -10,12 +10,22 @@
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
 #include "base/ini_profile.h"
+#include "base/instance_lock.h"
 #include "hid/platform_backend.h"
 
 int main(int argc, char** argv) {
   // Qt would read options of its own from the command line; the tool has none.
   int qt_argc = argc > 0 ? 1 : 0;
   QApplication app(qt_argc, argv);
+  // A second copy would claim the same unit and interleave its commands.
+  mvx::InstanceLock::Outcome lock_outcome;
+  const auto lock = mvx::InstanceLock::Acquire(mvx::kInstanceLockName, lock_outcome);
+  if (lock_outcome == mvx::InstanceLock::Outcome::Busy) {
+    QMessageBox::warning(nullptr, QString::fromUtf8(mvx::kAppTitle),
+                         QString::fromUtf8(mvx::kAlreadyRunning)
+                             .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    return 1;
+  }
   mvx::QtPlatform platform;
   mvx::IniProfile settings;
   try {

@@ -287,6 +287,41 @@ TEST(OpenFileTest, RejectionRestoresTheEarlierPackage) {
   }
 }
 
+// A check that fails after its image replaced "_fwbin" (here: an error out
+// of its last box) leaves the earlier package loaded only while that
+// package's own image is still in its file; and at exit every image file the
+// checks made is removed from its own folder, wherever the working folder is.
+TEST(OpenFileTest, FailureAfterTheExtractionNeverPairsFieldsWithAnotherImage) {
+  for (const bool same_folder : {true, false}) {
+    ScratchFolder scratch;
+    const auto first = scratch.Sub("first");
+    const auto second = same_folder ? first : scratch.Sub("second");
+    const Bytes image = testing::SampleImage(4000);
+    WriteBytes(first / "good.tvu", Package("201031", image));
+    WriteBytes(second / "next.tvu", Package("201032", testing::SampleImage(3000)));
+
+    FormBench bench;
+    OpenPackage(bench, first / "good.tvu");
+    ASSERT_EQ(bench.Form.PackagePath, (first / "good.tvu").string());
+    bench.Operator.WhileOpen = [](const ScriptedOperator::Record& r) {
+      if (r.Text.starts_with("File Ver")) throw std::runtime_error("lost");
+    };
+    OpenPackage(bench, second / "next.tvu");
+    bench.Operator.WhileOpen = nullptr;
+
+    if (same_folder) {
+      EXPECT_TRUE(bench.Form.PackagePath.empty());
+      EXPECT_FALSE(bench.Form.FirmwareImage);
+    } else {
+      EXPECT_EQ(bench.Form.PackagePath, (first / "good.tvu").string());
+      EXPECT_EQ(ReadBytes(first / "_fwbin"), image);
+    }
+    bench.Form.FormDestroy();
+    EXPECT_FALSE(std::filesystem::exists(first / "_fwbin")) << same_folder;
+    EXPECT_FALSE(std::filesystem::exists(second / "_fwbin")) << same_folder;
+  }
+}
+
 TEST(OpenFileTest, CancelledDialogChangesNothing) {
   ScratchFolder scratch;
   WriteBytes(scratch.Path() / "p.tvu", Package("201022", {1}));

@@ -1,0 +1,30 @@
+// One copy of the tool at a time: a lock named for what it guards (today the
+// whole PC; a cradle's place would do as well), held while the object lives
+// and given back by the system when the process ends, however it ends.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace mvx {
+
+class InstanceLock {
+ public:
+  enum class Outcome { Held, Busy, Unavailable };
+
+  // Takes the lock named name. Busy: another process holds it. Unavailable:
+  // the system could not make it (the reason in why); the caller decides
+  // whether to go on without it.
+  static std::unique_ptr<InstanceLock> Acquire(const std::string& name, Outcome& outcome,
+                                               std::string* why = nullptr);
+  ~InstanceLock();
+  InstanceLock(const InstanceLock&) = delete;
+  InstanceLock& operator=(const InstanceLock&) = delete;
+
+ private:
+  explicit InstanceLock(std::intptr_t handle) : handle_(handle) {}
+  std::intptr_t handle_;
+};
+
+}  // namespace mvx

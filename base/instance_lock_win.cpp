@@ -1,0 +1,38 @@
+// The lock is a named mutex in the global namespace, so that the copies of
+// every session on the PC see it; the system closes it with the process.
+#include "base/windows_api.h"
+
+#include <cstdint>
+#include <string>
+
+#include "base/instance_lock.h"
+
+namespace mvx {
+
+std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::string& name, Outcome& outcome,
+                                                    std::string* why) {
+  outcome = Outcome::Unavailable;
+  const std::string full = "Global\\mvxtvup-lock-" + name;
+  const std::wstring wide(full.begin(), full.end());
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, wide.c_str());
+  const DWORD error = GetLastError();
+  // Another session's copy made it with rights this user lacks: it is held.
+  if (mutex == nullptr) {
+    outcome = error == ERROR_ACCESS_DENIED ? Outcome::Busy : Outcome::Unavailable;
+    if (why) *why = "error " + std::to_string(error);
+    return nullptr;
+  }
+  if (error == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    outcome = Outcome::Busy;
+    return nullptr;
+  }
+  outcome = Outcome::Held;
+  return std::unique_ptr<InstanceLock>(new InstanceLock(reinterpret_cast<std::intptr_t>(mutex)));
+}
+
+InstanceLock::~InstanceLock() {
+  CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+}  // namespace mvx
