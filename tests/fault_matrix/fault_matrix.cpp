@@ -11,6 +11,11 @@
 // taken out and a sound device is set in, which must start a clean run at
 // state 2 and finish it; at 58 s that one is taken out too.
 //
+// Two families are built from the runs themselves: another device arriving
+// at every point of the restart wait, and the unit swapped for the next one
+// at every box that a unit's run shows under a set of setups (each setup is
+// played once to find its boxes).
+//
 // The folder cases make the working folder read-only or full while the tool
 // writes "_fwbin", "TVINFO.INI" or the settings file, and writable again
 // before the sound device comes. Each runs in a child process with a mount
@@ -25,6 +30,7 @@
 #include <set>
 #include <string>
 #include <system_error>
+#include <tuple>
 #include <vector>
 
 #ifndef _WIN32
@@ -441,6 +447,187 @@ std::vector<Case> DeviceFaults() {
         s.Events.push_back(At(30'000, Action::Remove, "other"));
       },
       {"^device other set in$", "^log   16 status$", "^log >>VER$"});
+  return cases;
+}
+
+// ---- The restart wait and the boxes ------------------------------------------------
+
+// An unrelated HID device, and a second Merovox in a cradle of its own; set in
+// while the tool waits for the installed unit, taken out before the unit is.
+emu::DeviceConfig Keyboard() {
+  emu::DeviceConfig c;
+  c.Identity.VendorId = 0x046D;
+  c.Identity.ProductId = 0xC31C;
+  c.Identity.Product = "Keyboard";
+  return c;
+}
+
+emu::DeviceConfig SecondUnit(Kind type) {
+  emu::DeviceConfig c =
+      Device(type, "Merovox other", {"PCB000000055", "BAT000000055", "TV0500005555"});
+  c.Identity.Version = type == Kind::Type2 ? "201030" : "100";
+  return c;
+}
+
+Event AtState(int state, Action action, const std::string& device, std::uint64_t wait_ms = 0) {
+  Event e;
+  e.When = Trigger::AtState;
+  e.State = state;
+  e.Do = action;
+  e.Device = device;
+  e.WaitMs = wait_ms;
+  return e;
+}
+
+// The restart wait runs from the install command (state 14, the unit still
+// listed while it writes, then off the bus) to the answer of the unit back
+// (states 16 and 21). At every point another device may arrive: it never
+// counts as the unit's return, and the unit's run finishes with its own
+// new version.
+std::vector<Case> ArrivalsDuringTheRestartWait() {
+  struct Point {
+    int state;
+    const char* phase;
+    std::uint32_t install_ms;  // the unit stays listed this long after the install
+    std::uint64_t after_ms;    // into the state
+  };
+  const Point points[] = {{14, "unit listed", 3000, 0},
+                          {14, "unit off the bus", 500, 1000},
+                          {16, "unit back", 500, 0},
+                          {21, "unit back", 500, 0}};
+  std::vector<Case> cases;
+  for (const Kind type : {Kind::Type2, Kind::Type1}) {
+    for (const Point& point : points) {
+      for (const bool merovox : {false, true}) {
+        // Once the unit is off the bus, a Merovox set in may be it coming
+        // back: that one is told apart by its serial number (a file of its
+        // own), not here.
+        if (merovox && point.after_ms > 0) continue;
+        Case c;
+        c.Fault = merovox ? "second Merovox arrives" : "keyboard arrives";
+        c.Where = "state " + std::to_string(point.state) + ", " + point.phase +
+                  (type == Kind::Type1 ? " (type 1)" : "");
+        c.Type = type;
+        const std::string name = merovox ? "other" : "keyboard";
+        c.Setup = [=](Scenario& s) {
+          Unit(s).Timing.InstallMs = point.install_ms;
+          s.Devices.push_back({name, merovox ? SecondUnit(type) : Keyboard()});
+          if (point.after_ms > 0)
+            s.Events.push_back(AtState(point.state, Action::Wait, "", point.after_ms));
+          s.Events.push_back(AtState(point.state, Action::SetIn, name));
+          s.Events.push_back(At(kUnitOutMs - 1000, Action::Remove, name));
+        };
+        c.Expect = {"^device " + name + " set in$",
+                    "^box .*\\| Update finished\\..*Ver " +
+                        std::string(type == Kind::Type2 ? "201040" : "120") + " \\|"};
+        c.Absent = {"^log   Connect device : Merovox other$"};
+        cases.push_back(c);
+      }
+    }
+  }
+  return cases;
+}
+
+// Setups under which a unit's run shows each kind of box a step opens.
+struct BoxSetup {
+  const char* name;
+  Kind type;
+  std::function<void(Scenario&)> setup;
+};
+
+std::vector<BoxSetup> BoxSetups() {
+  auto model = [](const char* name) {
+    return [name](Scenario& s) { Unit(s).Identity.Model = name; };
+  };
+  auto fault = [](emu::FaultKind kind, const char* command, std::int64_t value = 0) {
+    return [=](Scenario& s) {
+      emu::Fault f;
+      f.Kind = kind;
+      f.Command = command;
+      f.Times = 0;
+      f.Value = value;
+      if (kind == emu::FaultKind::Answer) f.With = emu::Replacement::Garbage;
+      AddFault(s, f);
+    };
+  };
+  return {
+      {"plain", Kind::Type2, [](Scenario&) {}},
+      {"plain", Kind::Type1, [](Scenario&) {}},
+      {"RX model", Kind::Type2, model("TV004 RX")},
+      {"demo model", Kind::Type2, model("3T")},
+      {"unknown model", Kind::Type2, model("TV009")},
+      {"model mismatch", Kind::Type2, model("PX001 SDF")},
+      {"serial range", Kind::Type2,
+       [](Scenario& s) { Unit(s).Identity.Serial.Serial = "TV0405000001"; }},
+      {"format fails", Kind::Type2, fault(emu::FaultKind::FormatSmallCount, "fres")},
+      {"upload unknown", Kind::Type2, fault(emu::FaultKind::Answer, "UPLS")},
+      {"old firmware", Kind::Type2, [](Scenario& s) { Unit(s).Identity.VersionAfterInstall = ""; }},
+      {"install not written", Kind::Type2, fault(emu::FaultKind::WriteFails, "")},
+      {"SSER NG", Kind::Type2,
+       [](Scenario& s) {
+         emu::Fault f;
+         f.Kind = emu::FaultKind::Answer;
+         f.Command = "SSER";
+         f.Times = 0;
+         AddFault(s, f);
+       }},
+  };
+}
+
+// Every box that a unit's run shows under each setup (found by playing the
+// setup once) is a point where the operator may take the unit out and set the
+// next one in before answering: the answer then steers nothing of the next
+// unit's run, which starts clean and finishes.
+std::vector<Case> SwapsAtEveryBox() {
+  std::vector<Case> cases;
+  for (const BoxSetup& b : BoxSetups()) {
+    Scenario probe = Base(b.type);
+    b.setup(probe);
+    scenario::Runner runner(probe, nullptr);
+    try {
+      runner.Run();
+    } catch (const std::exception& e) {
+      Case c;
+      c.Fault = "unit swapped at a box";
+      c.Where = std::string(b.name) + ": the setup does not play";
+      c.Setup = [](Scenario& s) { s.Devices.clear(); };
+      cases.push_back(c);
+      continue;
+    }
+    int box = 0;
+    bool unit_in = false;
+    for (const std::string& line : runner.Lines()) {
+      if (line == "device unit set in") unit_in = true;
+      if (line == "device next set in" || line == "device unit removed") break;
+      if (line.rfind("box ", 0) != 0 || line.rfind("box Clipboard", 0) == 0) continue;
+      ++box;
+      if (!unit_in) continue;
+      const std::size_t text_at = line.find(" | ", line.find(" | ") + 3) + 3;
+      const std::string text =
+          line.substr(text_at, std::min<std::size_t>(24, line.find(" | ", text_at) - text_at));
+      Case c;
+      c.Fault = "unit swapped at a box";
+      c.Where = std::string(b.name) + (b.type == Kind::Type1 ? " (type 1)" : "") + ": " + text;
+      c.Type = b.type;
+      const auto setup = b.setup;
+      c.Setup = [setup, box](Scenario& s) {
+        setup(s);
+        Event e;
+        e.When = Trigger::AtBox;
+        e.Box = box;
+        for (auto [action, device, wait] :
+             {std::tuple{Action::Remove, "unit", 0}, std::tuple{Action::Wait, "", 100},
+              std::tuple{Action::SetIn, "next", 0}, std::tuple{Action::Wait, "", 200}}) {
+          e.Do = action;
+          e.Device = device;
+          e.WaitMs = static_cast<std::uint64_t>(wait);
+          s.Events.push_back(e);
+        }
+      };
+      c.Expect = {"^device unit removed$"};
+      cases.push_back(c);
+    }
+  }
   return cases;
 }
 
@@ -897,6 +1084,18 @@ Outcome Check(const Case& c, const Scenario& s, const std::vector<std::string>& 
   // The sound device set in afterwards starts a clean run and finishes it.
   const long clear = Find(lines, "^clear$", split);
   const long clock = Find(lines, "^log >>RTC SET ", split);
+  // It begins clean: until its confirmation only the identification's
+  // commands are sent, none of a step of the run before.
+  if (clear >= 0) {
+    const long confirmation = Find(lines, "^box .*\\| Confirmation \\|", clear);
+    static const std::regex identification("^log >>(RTC SET |VER$|GSER$|KIND$|DETAIL$|LANGUAGE$)");
+    for (std::size_t i = static_cast<std::size_t>(clear);
+         i < (confirmation < 0 ? lines.size() : static_cast<std::size_t>(confirmation)); ++i)
+      if (lines[i].rfind("log >>", 0) == 0 && !std::regex_search(lines[i], identification)) {
+        broken("the next run began with " + lines[i]);
+        break;
+      }
+  }
   const long done = Find(lines, "^box .*\\| Update finished\\.", split);
   if (clear < 0 || clock < 0 || clock < clear) broken("the next run did not start at state 2");
   if (done < 0) broken("the next run did not finish");
@@ -911,8 +1110,8 @@ Outcome Check(const Case& c, const Scenario& s, const std::vector<std::string>& 
 
 std::vector<Case> AllCases() {
   std::vector<Case> all;
-  for (auto* family :
-       {&Removals, &RemovalsAtCommands, &AnswerFaults, &StatusFaults, &DeviceFaults, &FolderFaults})
+  for (auto* family : {&Removals, &RemovalsAtCommands, &AnswerFaults, &StatusFaults, &DeviceFaults,
+                       &ArrivalsDuringTheRestartWait, &SwapsAtEveryBox, &FolderFaults})
     for (Case& c : (*family)()) all.push_back(std::move(c));
   return all;
 }
