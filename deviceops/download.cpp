@@ -74,29 +74,31 @@ void TForm1::DeleteReply() {
 bool TForm1::ReportsCarry(std::size_t packet_size) {
   // A command line longer than the device's output report is cut to it: a
   // transfer packet cut so would leave the device with a file of the right
-  // size and the wrong content.
-  const std::size_t room = CommandRoom();
-  if (room < packet_size) {
-    LogNote("Error : Merovox cannot receive the firmware (" + std::to_string(room) +
-            " bytes per report, " + std::to_string(packet_size) + " needed).");
-    Label1.SetCaption(
-        "This Merovox cannot receive the firmware.\r\n"
-        "このMerovoxはファームウェアを受信できません。");
+  // size and the wrong content. Its answers must fit its input reports as
+  // well: the information file comes back in packets as long as the
+  // download's, and bytes a short report lacks would be missing from it.
+  struct Direction {
+    std::size_t room, needed;
+    const char* what;
+    const char* label;
+  };
+  const Direction directions[] = {
+      {CommandRoom(), packet_size, "receive the firmware",
+       "This Merovox cannot receive the firmware.\r\n"
+       "このMerovoxはファームウェアを受信できません。"},
+      {InputRoom(), kLongestAnswerPacket, "send its information file",
+       "This Merovox cannot send its information file.\r\n"
+       "このMerovoxは情報ファイルを送信できません。"},
+  };
+  for (const Direction& d : directions) {
+    if (d.room >= d.needed) continue;
+    LogNote(std::string("Error : Merovox cannot ") + d.what + " (" + std::to_string(d.room) +
+            " bytes per report, " + std::to_string(d.needed) + " needed).");
+    Label1.SetCaption(d.label);
     StopSequencer();
     return false;
   }
-  // Its answers must fit its input reports as well: the information file
-  // comes back in packets as long as the download's, and bytes a short
-  // report lacks would otherwise be missing from the file.
-  const std::size_t answer_room = InputRoom();
-  if (answer_room >= kLongestAnswerPacket) return true;
-  LogNote("Error : Merovox cannot send its information file (" + std::to_string(answer_room) +
-          " bytes per report, " + std::to_string(kLongestAnswerPacket) + " needed).");
-  Label1.SetCaption(
-      "This Merovox cannot send its information file.\r\n"
-      "このMerovoxは情報ファイルを送信できません。");
-  StopSequencer();
-  return false;
+  return true;
 }
 
 void TForm1::AbortDownload() {

@@ -1039,6 +1039,16 @@ Outcome Check(const Case& c, const Scenario& s, const std::vector<std::string>& 
       if (lines[i].rfind("log >>" + c.Sent, 0) == 0) ++sent;
     if (sent < c.SentTimes) broken("the fault had no place: " + c.Sent + " was not sent");
   }
+  // Nothing is sent while the unit writes its firmware: from the install
+  // command until it leaves the bus to restart.
+  const long updating = Find(lines, "^log   Updating\\.$", 0, split);
+  if (updating >= 0) {
+    const long leaves = Find(lines, "^device unit (leaves the bus|removed)$",
+                             static_cast<std::size_t>(updating), split);
+    const long sent = Find(lines, "^log >>", static_cast<std::size_t>(updating),
+                           leaves < 0 ? split : static_cast<std::size_t>(leaves));
+    if (sent >= 0) broken("sent to the installing unit: " + lines[static_cast<std::size_t>(sent)]);
+  }
   const std::string unit_version = After(lines, "end device unit version ");
   if (c.NotInstalled && unit_version != before_version)
     broken("the unit was installed despite the fault (version " + unit_version + ")");
