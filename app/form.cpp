@@ -216,7 +216,7 @@ void TForm1::LabelCurrentVersionClick() {
 
 void TForm1::WriteLog(const std::string& text, int direction) {
   const LocalTime t = Services.Clock.Now();
-  const char* marker = direction == 0 ? "<<" : direction == 1 ? ">>" : "  ";
+  const char* marker = direction == kLogReceived ? "<<" : direction == kLogSent ? ">>" : "  ";
   // The log shows a text up to its first NUL byte, as a text control does (a
   // sent binary packet shows its keyword and the bytes before its first zero).
   std::string_view shown(text.data(), std::min(text.size(), text.find('\0')));
@@ -229,7 +229,7 @@ void TForm1::WriteLog(const std::string& text, int direction) {
 }
 
 void TForm1::LogNote(const std::string& text) {
-  WriteLog(text, -1);
+  WriteLog(text, kLogNote);
 }
 
 void TForm1::UpdateMenus(bool allow_open) {

@@ -1,8 +1,9 @@
 // The main window, TForm1: it owns every component and all state of a
-// version-up. The operator-facing controls live here as text holders; the Qt
-// shell only shows them. Each subsystem implements its methods in its own
-// folder (app/, package/, hid/, sequencer/, deviceops/): those files are
-// the only ones outside app/ that include this header.
+// version-up. The operator-facing controls live here as text holders; a shell
+// (Qt, Win32, the demo's console) only shows them and reports clicks. Each
+// subsystem implements its methods in its own folder (app/, package/, hid/,
+// sequencer/, deviceops/); the shells, the scenario runner, the benches and
+// the tests drive the window through this header too.
 #pragma once
 
 #include <array>
@@ -42,16 +43,15 @@ inline constexpr const char* kAppTitle = "MVXTVUP";
 inline constexpr const char* kInstanceLockName = "pc";
 inline constexpr const char* kAlreadyRunning =
     "MVXTVUP is already running.\r\nMVXTVUPは既に起動しています。";
-// The directions of a log line.
+// The directions of a log line; any other value writes a note.
 inline constexpr int kLogReceived = 0;
 inline constexpr int kLogSent = 1;
+inline constexpr int kLogNote = -1;
 #ifdef _WIN32
 inline constexpr const char* kSettingsFile = ".\\mvxtvup_setting.ini";
 #else
 inline constexpr const char* kSettingsFile = "./mvxtvup_setting.ini";
 #endif
-inline constexpr const char* kFirmwareFile = "_fwbin";
-inline constexpr const char* kInfoFile = "TVINFO.INI";
 inline constexpr const char* kCradlePrompt =
     "Please set Merovox to a cradle.\r\nMerovoxをクレードルにセットしてください。";
 inline constexpr const char* kRemovePrompt = "Remove Merovox.\r\nMerovoxを取り外してください。";

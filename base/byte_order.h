@@ -1,5 +1,4 @@
-// Fixed-width integers as bytes: little-endian in the package header and in
-// the device's transfer packets, big-endian in the file-information packet.
+// Fixed-width integers as bytes, least or most significant byte first.
 #pragma once
 
 #include <cstddef>

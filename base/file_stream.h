@@ -1,5 +1,4 @@
-// A read-only file stream with a size and a position, as the firmware image is
-// read: whole at the check, one packet at a time during the download.
+// A read-only file stream with a size, a position and reads of any length.
 #pragma once
 
 #include <cstdint>

@@ -1,8 +1,8 @@
 // The small interfaces through which the core reaches the outside world: the
 // operator's dialogs and clipboard, the GUI thread's timers and message loop,
-// the local clock and the settings file. The Qt shell implements them with real
-// widgets; tests and the scenario runner implement them with scripted fakes and
-// a virtual clock.
+// the local clock and the settings file. Each shell (Qt, Win32) implements
+// them with the platform's own windows and timers; tests and the scenario
+// runner implement them with scripted fakes and a virtual clock.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +21,13 @@ enum class MsgButtons { Ok, OkCancel, YesNo };
 enum class MsgIcon { None, Information, Warning, Error, Question };
 enum class MsgAnswer { Ok, Cancel, Yes, No };
 
+// How the framework's two message dialogs look, decided here once: every
+// shell and every stand-in draws them so.
+inline constexpr const char* kWarningDialogCaption = "警告";
+inline constexpr const char* kWarningDialogYes = "はい(&Y)";
+inline constexpr const char* kWarningDialogNo = "いいえ(&N)";
+inline constexpr const char* kErrorDialogCaption = "エラー";
+
 // Every text is UTF-8. Each call is modal: it returns when the operator has
 // answered, and timers, posted calls and device events go on being delivered
 // while it waits.
@@ -30,10 +37,11 @@ class IOperator {
   // A plain system message box with the caption, buttons and icon given.
   virtual MsgAnswer MessageBox(const std::string& text, const std::string& caption,
                                MsgButtons buttons, MsgIcon icon) = 0;
-  // The framework's warning-type message dialog: title "警告", warning icon,
-  // buttons "はい(&Y)" and "いいえ(&N)". Answers Yes or No (No when closed).
+  // The framework's warning-type message dialog: its caption, the warning
+  // icon and its two buttons (above). Answers Yes or No (No when closed).
   virtual MsgAnswer WarningDialog(const std::string& text) = 0;
-  // The framework's error-type message dialog: title "エラー", error icon, "OK".
+  // The framework's error-type message dialog: its caption (above), the error
+  // icon and "OK".
   virtual void ErrorDialog(const std::string& text) = 0;
   // Caption, prompt and an empty default; empty text when cancelled.
   virtual std::string InputBox(const std::string& caption, const std::string& prompt) = 0;

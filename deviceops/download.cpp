@@ -131,7 +131,7 @@ void TForm1::DownloadBegin() {
   LogNote(Format("source packet size hex:%08X", static_cast<unsigned>(DownloadPacketCount)));
 
   const std::string start =
-      protocol::DownloadStartPacket{protocol::DownloadFamily(UpdateType),
+      protocol::DownloadStartPacket{protocol::DownloadFamily(UpdateType == UpdateKind::Type1),
                                     static_cast<std::uint32_t>(size),
                                     static_cast<std::uint32_t>(DownloadPacketCount), name}
           .Write();
@@ -206,9 +206,9 @@ void TForm1::SendDownloadData() {
     return;
   }
   ProgressBar1.SetPosition(offset + kDownloadBlock);
-  SendCommand(protocol::DownloadDataPacket{protocol::DownloadFamily(UpdateType),
-                                           static_cast<std::uint32_t>(DownloadPacketIndex),
-                                           std::string(block.data(), block.size())}
+  SendCommand(protocol::DownloadDataPacket{
+      protocol::DownloadFamily(UpdateType == UpdateKind::Type1),
+      static_cast<std::uint32_t>(DownloadPacketIndex), std::string(block.data(), block.size())}
                   .Write());
 }
 
@@ -223,7 +223,7 @@ void TForm1::SendDownloadEnd() {
   }
   ProgressBar1.SetPosition(offset + got);
   protocol::DownloadEndPacket end;
-  end.Family = protocol::DownloadFamily(UpdateType);
+  end.Family = protocol::DownloadFamily(UpdateType == UpdateKind::Type1);
   end.Data.assign(block.data(), static_cast<std::size_t>(got));
   SendCommand(end.Write());
   DownloadEndSent = true;

@@ -24,7 +24,7 @@ constexpr const char* kSerialText =
 
 void TForm1::RequestInfoUpload() {
   if (!TryAgain(InfoUploads, "Reading the information file", kInfoFileText)) return;
-  SendCommand(std::string("UPLS ") + kInfoFile);
+  SendCommand(std::string("UPLS ") + protocol::kInfoFileName);
   SequencerState = state::UploadTransfer;
 }
 
@@ -60,7 +60,7 @@ void TForm1::NewVersionReply() {
     AwaitInstall();
     return;
   }
-  if (UpdateType == 1) {
+  if (UpdateType == UpdateKind::Type1) {
     RequestInfoUpload();
   } else {
     SendCommand("GSER");
@@ -174,7 +174,8 @@ void TForm1::UploadEnded() {
   if (status == 0 && end.Count >= 1)
     InfoUploadBuffer.insert(InfoUploadBuffer.end(), end.Data.begin(), end.Data.end());
   std::string error;
-  if (!deviceops::ReplaceFile(kInfoFile, InfoUploadBuffer, error)) throw EAppError(error);
+  if (!deviceops::ReplaceFile(protocol::kInfoFileName, InfoUploadBuffer, error))
+    throw EAppError(error);
   LogNote("ファイル書込");
 }
 

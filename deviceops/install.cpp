@@ -42,7 +42,7 @@ std::string VersionNumber(const std::string& version) {
 
 void TForm1::VerifyBegin() {
   Label1.SetCaption("Verify.");
-  if (UpdateType == 1) {
+  if (UpdateType == UpdateKind::Type1) {
     std::string name;
     if (!DeviceFileName(name)) return;
     SendCommand(GcmdLine(protocol::kGcmdVerify, 0, name));

@@ -20,8 +20,6 @@
 
 namespace mvx::emu {
 
-inline constexpr const char* kInfoFileName = "TVINFO.INI";
-
 class MerovoxDevice {
  public:
   struct Host {

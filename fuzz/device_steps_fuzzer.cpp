@@ -133,7 +133,7 @@ void CheckUpload(const UploadBefore& before, const mvx::TForm1& form, const std:
   const std::string keyword = p.Keyword();
   const auto& buffer = form.InfoUploadBuffer;
   std::string file;
-  const bool file_exists = mvx::fuzz::ReadFile(mvx::kInfoFile, file);
+  const bool file_exists = mvx::fuzz::ReadFile(mvx::protocol::kInfoFileName, file);
   const bool grew = buffer.size() > before.Buffer.size();
   if (keyword == "UPLS") {
     MVX_FUZZ_CHECK(buffer.empty() && form.UploadActive && form.UploadPacketIndex == 0);
@@ -189,7 +189,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const Images images;
   std::error_code ignored;
-  std::filesystem::remove(mvx::kInfoFile, ignored);
+  std::filesystem::remove(mvx::protocol::kInfoFileName, ignored);
 
   mvx::fuzz::Bytes in(data, size);
   const std::uint8_t setup = in.U8();
@@ -199,7 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   mvx::TForm1& form = bench.Form;
   form.PackagePath = "package.tvu";
   form.PackageFileName = "package.tvu";
-  form.UpdateType = (setup & 1) != 0 ? 1 : 2;
+  form.UpdateType = (setup & 1) != 0 ? mvx::UpdateKind::Type1 : mvx::UpdateKind::Type2;
   form.FirmwareDigest = images.Digests[image];
   std::string error;
   form.FirmwareImage = mvx::TFileStream::OpenRead(ImageName(image), &error);
@@ -222,7 +222,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 form.InfoUploadBuffer,
                 {},
                 false};
-      upload.FileExists = mvx::fuzz::ReadFile(mvx::kInfoFile, upload.File);
+      upload.FileExists = mvx::fuzz::ReadFile(mvx::protocol::kInfoFileName, upload.File);
     }
 
     bench.Respond(report);
@@ -241,6 +241,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // Nothing but the images and the information file: no temporary file stays.
   for (const std::string& name : work_dir->Names())
-    MVX_FUZZ_CHECK(name == mvx::kInfoFile || name.rfind("image", 0) == 0);
+    MVX_FUZZ_CHECK(name == mvx::protocol::kInfoFileName || name.rfind("image", 0) == 0);
   return 0;
 }

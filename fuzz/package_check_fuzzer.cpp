@@ -12,7 +12,6 @@
 
 #include <cstring>
 
-#include "app/form.h"
 #include "fuzz/fuzz_support.h"
 #include "package/package_check.h"
 

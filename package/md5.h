@@ -1,9 +1,11 @@
-// MD5 (RFC 1321) through OpenSSL's EVP interface.
+// MD5 (RFC 1321): OpenSSL's EVP interface on Linux (md5_openssl.cpp), Windows'
+// CNG on Windows (md5_win.cpp).
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace mvx {
@@ -21,7 +23,7 @@ class Md5 {
 
  private:
   struct Context;
-  Context* context_;
+  std::unique_ptr<Context> context_;
 };
 
 // The digest's bytes in order, two hexadecimal digits each.

@@ -8,21 +8,16 @@
 namespace mvx {
 
 struct Md5::Context {
-  EVP_MD_CTX* ctx;
+  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  ~Context() { EVP_MD_CTX_free(ctx); }
 };
 
-Md5::Md5() : context_(new Context{EVP_MD_CTX_new()}) {
-  if (context_->ctx == nullptr || EVP_DigestInit_ex(context_->ctx, EVP_md5(), nullptr) != 1) {
-    EVP_MD_CTX_free(context_->ctx);
-    delete context_;
+Md5::Md5() : context_(std::make_unique<Context>()) {
+  if (context_->ctx == nullptr || EVP_DigestInit_ex(context_->ctx, EVP_md5(), nullptr) != 1)
     throw std::runtime_error("MD5 is not available");
-  }
 }
 
-Md5::~Md5() {
-  EVP_MD_CTX_free(context_->ctx);
-  delete context_;
-}
+Md5::~Md5() = default;
 
 void Md5::Update(const void* data, std::size_t length) {
   if (length > 0) EVP_DigestUpdate(context_->ctx, data, length);

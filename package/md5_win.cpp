@@ -23,20 +23,16 @@ struct Md5::Context {
   }
 };
 
-Md5::Md5() : context_(new Context) {
+Md5::Md5() : context_(std::make_unique<Context>()) {
   // The hash object's memory is left to CNG (null buffer, Windows 7 and later).
   if (!BCRYPT_SUCCESS(
           BCryptOpenAlgorithmProvider(&context_->algorithm, BCRYPT_MD5_ALGORITHM, nullptr, 0)) ||
       !BCRYPT_SUCCESS(
-          BCryptCreateHash(context_->algorithm, &context_->hash, nullptr, 0, nullptr, 0, 0))) {
-    delete context_;
+          BCryptCreateHash(context_->algorithm, &context_->hash, nullptr, 0, nullptr, 0, 0)))
     throw std::runtime_error("MD5 is not available");
-  }
 }
 
-Md5::~Md5() {
-  delete context_;
-}
+Md5::~Md5() = default;
 
 void Md5::Update(const void* data, std::size_t length) {
   // BCryptHashData takes at most 4 GiB at a time and a non-const pointer,

@@ -24,6 +24,9 @@ class EPackageFileError : public EAppError {
   std::string Reason;
 };
 
+// The image file a package check leaves in the working folder.
+inline constexpr const char* kFirmwareFile = "_fwbin";
+
 // The XOR of every byte.
 std::uint8_t XorBytes(const std::uint8_t* data, std::size_t length);
 

@@ -12,6 +12,10 @@
 
 namespace mvx::protocol {
 
+// The device's information file, which the tool uploads after the install
+// (and writes into its working folder under the same name).
+inline constexpr const char* kInfoFileName = "TVINFO.INI";
+
 // Bytes of image or file data in one download or upload data packet: with the
 // 8-byte header a data packet fills 1024 bytes.
 inline constexpr std::size_t kBlockSize = 1016;
@@ -34,8 +38,8 @@ inline constexpr std::uint32_t kGcmdResultDigest = 8;
 std::string FamilyKeyword(char family, std::string_view suffix);
 // Update type 1 talks to the device with the A family, every other type with
 // the F family.
-constexpr char DownloadFamily(int update_type) {
-  return update_type == 1 ? 'A' : 'F';
+constexpr char DownloadFamily(bool update_type_1) {
+  return update_type_1 ? 'A' : 'F';
 }
 
 // The two words every answer packet carries after its keyword: a code (the

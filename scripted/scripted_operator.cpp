@@ -64,7 +64,7 @@ MsgAnswer ScriptedOperator::MessageBox(const std::string& text, const std::strin
 }
 
 MsgAnswer ScriptedOperator::WarningDialog(const std::string& text) {
-  Record r{"WarningDialog", "警告", text, ""};
+  Record r{"WarningDialog", kWarningDialogCaption, text, ""};
   if (WhileOpen) WhileOpen(r);
   const std::string answer = Next("Yes");
   const MsgAnswer a = answer == "Yes" ? MsgAnswer::Yes : MsgAnswer::No;
@@ -74,7 +74,7 @@ MsgAnswer ScriptedOperator::WarningDialog(const std::string& text) {
 }
 
 void ScriptedOperator::ErrorDialog(const std::string& text) {
-  Record r{"ErrorDialog", "エラー", text, ""};
+  Record r{"ErrorDialog", kErrorDialogCaption, text, ""};
   if (WhileOpen) WhileOpen(r);
   Next("OK");
   r.Answer = "OK";

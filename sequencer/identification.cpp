@@ -135,7 +135,7 @@ bool TForm1::CheckSerialRange() {
 void TForm1::ConfirmUpdate() {
   // A device whose version text has neither 3 nor 6 characters has no
   // transfer path: the run stops here, with the device still held.
-  if (UpdateType < 1) return;
+  if (UpdateType == UpdateKind::None) return;
   const std::string version = Shown(CurrentVersion);
   const std::optional<MsgAnswer> answer =
       RunBox("Current Version " + version + "\r\nIs Updating continued?\r\n現在のバージョンは" +
@@ -151,7 +151,7 @@ void TForm1::ConfirmUpdate() {
 }
 
 void TForm1::BeginTransfer() {
-  if (UpdateType == 2) {
+  if (UpdateType == UpdateKind::Type2) {
     SequencerState = state::DownloadBegin;
     return;
   }
@@ -188,18 +188,20 @@ void TForm1::VersionReply() {
   std::string version;
   if (BeginsWithOk(response)) {
     version = Answer(response);
-    UpdateType = version.size() == 3 ? 1 : version.size() == 6 ? state::SetClock : state::Initial;
+    UpdateType = version.size() == 3   ? UpdateKind::Type1
+                 : version.size() == 6 ? UpdateKind::Type2
+                                       : UpdateKind::None;
   } else {
     // No version, no transfer path: a type from the previous device must not
     // carry over to this one.
-    UpdateType = 0;
+    UpdateType = UpdateKind::None;
   }
   CurrentVersion = version;
   LabelCurrentVersion.SetCaption(Shown(CurrentVersion));
   LabelClipboardCopyMessage.SetCaption("");
   LogNote("current version[" + Shown(CurrentVersion) + "] updatetype[" +
-          std::to_string(UpdateType) + "]");
-  VersionSubCode = UpdateType == 2 ? Mid(CurrentVersion, 4, 3) : std::string();
+          std::to_string(static_cast<int>(UpdateType)) + "]");
+  VersionSubCode = UpdateType == UpdateKind::Type2 ? Mid(CurrentVersion, 4, 3) : std::string();
   SendCommand("GSER");
   SequencerState = state::SerialReply;
 }
@@ -220,7 +222,7 @@ void TForm1::SerialReply() {
     if (deviceops::IsWellFormedSerial(serial)) IdentifiedSerial = serial;
     LabelClipboardCopyMessage.SetCaption("");
   }
-  if (UpdateType == 2 && SubCodeIn(VersionSubCode, kKindFrom, kSubCodeTop)) {
+  if (UpdateType == UpdateKind::Type2 && SubCodeIn(VersionSubCode, kKindFrom, kSubCodeTop)) {
     SendCommand("KIND");
     SequencerState = state::KindReply;
     return;
@@ -243,7 +245,7 @@ void TForm1::KindReply() {
   LabelModelName.SetCaption(Shown(model));
   if (IsSerialRangeModel(model) && !CheckSerialRange()) return;
   if (!ModelAccepted(*this, model)) return;
-  if (UpdateType == 2 && SubCodeIn(VersionSubCode, kDetailFrom, kSubCodeTop)) {
+  if (UpdateType == UpdateKind::Type2 && SubCodeIn(VersionSubCode, kDetailFrom, kSubCodeTop)) {
     SendCommand("DETAIL");
     SequencerState = state::DetailReply;
     return;

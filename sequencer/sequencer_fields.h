@@ -10,6 +10,10 @@
 
 namespace mvx {
 
+// The device's transfer path, told by the length of its version text (three
+// characters: type 1, six: type 2); the log shows the number.
+enum class UpdateKind : int { None = 0, Type1 = 1, Type2 = 2 };
+
 struct SequencerFields {
   int SequencerState = 0;
   // Set while a tick runs (its step may hold a modal box open).
@@ -22,7 +26,7 @@ struct SequencerFields {
 
   // What the identification learnt of the device.
   std::string CurrentVersion;
-  int UpdateType = 0;
+  UpdateKind UpdateType = UpdateKind::None;
   std::string VersionSubCode;
   std::string NewVersionSubCode;
   bool FormatAllowed = false;

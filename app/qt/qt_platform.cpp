@@ -146,11 +146,11 @@ MsgAnswer QtPlatform::MessageBox(const std::string& text, const std::string& cap
 }
 
 MsgAnswer QtPlatform::WarningDialog(const std::string& text) {
-  QMessageBox box(QMessageBox::Warning, QStringLiteral("警告"), ToDisplayText(text),
-                  QMessageBox::NoButton, window_);
+  QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kWarningDialogCaption),
+                  ToDisplayText(text), QMessageBox::NoButton, window_);
   box.setTextFormat(Qt::PlainText);
-  QPushButton* yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
-  QPushButton* no = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
+  QPushButton* yes = box.addButton(QString::fromUtf8(kWarningDialogYes), QMessageBox::YesRole);
+  QPushButton* no = box.addButton(QString::fromUtf8(kWarningDialogNo), QMessageBox::NoRole);
   box.setDefaultButton(yes);
   box.setEscapeButton(no);
   box.exec();
@@ -158,8 +158,8 @@ MsgAnswer QtPlatform::WarningDialog(const std::string& text) {
 }
 
 void QtPlatform::ErrorDialog(const std::string& text) {
-  QMessageBox box(QMessageBox::Critical, QStringLiteral("エラー"), ToDisplayText(text),
-                  QMessageBox::Ok, window_);
+  QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kErrorDialogCaption),
+                  ToDisplayText(text), QMessageBox::Ok, window_);
   box.setTextFormat(Qt::PlainText);
   box.exec();
 }

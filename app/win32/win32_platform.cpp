@@ -204,10 +204,10 @@ MsgAnswer Win32Platform::MessageBox(const std::string& text, const std::string& 
 
 MsgAnswer Win32Platform::WarningDialog(const std::string& text) {
   DialogSpec spec;
-  spec.Caption = L"警告";
+  spec.Caption = Wide(kWarningDialogCaption);
   spec.Text = Wide(text);
   spec.Icon = IDI_WARNING;
-  spec.Buttons = {{IDYES, L"はい(&Y)"}, {IDNO, L"いいえ(&N)"}};
+  spec.Buttons = {{IDYES, Wide(kWarningDialogYes)}, {IDNO, Wide(kWarningDialogNo)}};
   spec.DefaultId = IDYES;
   spec.EscapeId = IDNO;
   return ShowDialog(window_, spec) == IDYES ? MsgAnswer::Yes : MsgAnswer::No;
@@ -215,7 +215,7 @@ MsgAnswer Win32Platform::WarningDialog(const std::string& text) {
 
 void Win32Platform::ErrorDialog(const std::string& text) {
   DialogSpec spec;
-  spec.Caption = L"エラー";
+  spec.Caption = Wide(kErrorDialogCaption);
   spec.Text = Wide(text);
   spec.Icon = IDI_ERROR;
   spec.Buttons = {{IDOK, L"OK"}};

@@ -33,7 +33,7 @@ TEST(LogTest, TimeStampFormat) {
     FormBench bench;
     bench.Loop.Start = c.start;
     bench.Loop.Sleep(static_cast<unsigned>(c.later_ms));
-    bench.Form.WriteLog("x", 0);
+    bench.Form.WriteLog("x", kLogReceived);
     ASSERT_EQ(bench.Recorded.Lines().Count(), 1u);
     EXPECT_EQ(bench.Recorded.Lines().Line(0), std::string(c.stamp) + "<<x");
   }
@@ -47,9 +47,9 @@ struct LineCase {
 
 TEST(LogTest, MarkerTrimmingAndLineBreaks) {
   const LineCase cases[] = {
-      {"VER", 1, {">>VER"}},
-      {"OK", 0, {"<<OK"}},
-      {"note", -1, {"  note"}},
+      {"VER", kLogSent, {">>VER"}},
+      {"OK", kLogReceived, {"<<OK"}},
+      {"note", kLogNote, {"  note"}},
       {"note", 2, {"  note"}},
       {"note", 99, {"  note"}},
       // Trailing blanks and CR LF go; leading blanks stay.

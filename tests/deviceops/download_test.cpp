@@ -22,7 +22,7 @@ class DownloadTransferTest : public OpsTest, public ::testing::WithParamInterfac
 TEST_P(DownloadTransferTest, SendsThePlanAndTheWholeImage) {
   const TransferCase c = GetParam();
   const std::string image = MakeImage(c.size);
-  Form.UpdateType = c.update_type;
+  Form.UpdateType = static_cast<UpdateKind>(c.update_type);
   const std::string family = c.update_type == 1 ? "A" : "F";
   Form.SequencerState = 8;
   Form.DownloadBegin();
@@ -104,7 +104,7 @@ class AcknowledgementStatusTest : public OpsTest, public ::testing::WithParamInt
 TEST_P(AcknowledgementStatusTest, NonZeroStatusStopsTheRunWhateverTheCode) {
   const AckCase c = GetParam();
   MakeImage(3 * 1016 + 10);  // 3 data packets and an end packet
-  Form.UpdateType = 2;
+  Form.UpdateType = UpdateKind::Type2;
   Form.DownloadBegin();
   if (c.acks_before > 0) {
     Respond(Ack("FCPR", 0x1001, 0));
@@ -135,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(Packets, AcknowledgementStatusTest,
 
 TEST_F(OpsTest, AcknowledgementsTheDownloadDoesNotKnowChangeNothing) {
   MakeImage(3000);
-  Form.UpdateType = 1;
+  Form.UpdateType = UpdateKind::Type1;
   Form.DownloadBegin();
   const std::size_t sent = SentCount();
   for (const std::string& response :
@@ -154,7 +154,7 @@ TEST_F(OpsTest, AcknowledgementsTheDownloadDoesNotKnowChangeNothing) {
 
 TEST_F(OpsTest, RepeatedAcknowledgementRepeatsTheRightBytes) {
   const std::string image = MakeImage(3 * 1016 + 1);
-  Form.UpdateType = 1;
+  Form.UpdateType = UpdateKind::Type1;
   Form.DownloadBegin();
   Respond(Ack("ACPR", 0x1001, 0));
   Form.DownloadTransfer();  // data 0
@@ -171,7 +171,7 @@ TEST_F(OpsTest, RepeatedAcknowledgementRepeatsTheRightBytes) {
 
 TEST_F(OpsTest, ImageCutShortPartWayStopsTheRun) {
   MakeImage(10 * 1016);
-  Form.UpdateType = 1;
+  Form.UpdateType = UpdateKind::Type1;
   Form.DownloadBegin();
   Respond(Ack("ACPR", 0x1001, 0));
   Form.DownloadTransfer();

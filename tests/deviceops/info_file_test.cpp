@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "protocol/layouts.h"
 #include "tests/deviceops/ops_bench.h"
 
 namespace mvx::testing_ops {
@@ -35,7 +36,7 @@ std::string Upli(std::size_t size) {
 const std::string kItems = "pcb PCB77\r\nbat BAT5\r\nser TV0400001234\r\n";
 
 std::string ReadInfoFile() {
-  std::ifstream in(kInfoFile, std::ios::binary);
+  std::ifstream in(protocol::kInfoFileName, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
@@ -120,7 +121,7 @@ TEST_F(UploadTest, OutOfOrderPacketsAreRefusedAndTheSizeCheckSendsBackToRereadin
   EXPECT_EQ(Feed(Uple(3, "abc")), Reply(0x1003, 1));
   EXPECT_EQ(ReceivedFrom(mark), std::vector<std::string>{"Error : Failed to upload file."});
   EXPECT_TRUE(Form.InfoUploadBuffer.empty());
-  EXPECT_TRUE(std::filesystem::exists(kInfoFile));
+  EXPECT_TRUE(std::filesystem::exists(protocol::kInfoFileName));
   EXPECT_EQ(ReadInfoFile(), "");
 
   mark = LogSize();
@@ -157,7 +158,7 @@ TEST_F(UploadTest, EndPacketCountBeyondOneBlockIsRefusedButTheFileIsWritten) {
 }
 
 TEST_F(UploadTest, EmptyEndPacketStillWritesTheFile) {
-  std::ofstream(kInfoFile) << "stale";
+  std::ofstream(protocol::kInfoFileName) << "stale";
   Feed(Upls());
   EXPECT_EQ(Feed(Uple(0, "")), Reply(0x1003, 0));
   EXPECT_EQ(ReadInfoFile(), "");
@@ -208,7 +209,8 @@ TEST_F(UploadTest, UnexpectedAnswerGivesUpOnTheSerialNumber) {
 
 TEST_F(UploadTest, UnwritableFolderIsReportedAndTheUploadGoesOn) {
   Feed(Upls());
-  std::filesystem::create_directory(kInfoFile);  // a folder stands where the file goes
+  std::filesystem::create_directory(
+      protocol::kInfoFileName);  // a folder stands where the file goes
   Respond(Uple(5, "ser A"));
   // As every step runs: an error that escapes it is shown by the top level.
   Form.Guarded([&] { Form.UploadTransfer(); });
@@ -222,7 +224,7 @@ TEST_F(UploadTest, UnwritableFolderIsReportedAndTheUploadGoesOn) {
 
 TEST_F(OpsTest, NewVersionChoosesUploadOrSerialQuery) {
   for (int type : {1, 2}) {
-    Form.UpdateType = type;
+    Form.UpdateType = static_cast<UpdateKind>(type);
     Form.SequencerState = 21;
     Respond("NG");
     Form.NewVersionReply();

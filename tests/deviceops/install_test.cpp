@@ -22,13 +22,13 @@ const char* const kDigestText = "0123456789ABCDEFFEDCBA9876543210";
 
 TEST_F(OpsTest, VerifyBeginChoosesTheCommandByUpdateType) {
   MakeImage(5000);
-  Form.UpdateType = 1;
+  Form.UpdateType = UpdateKind::Type1;
   Form.VerifyBegin();
   EXPECT_EQ(Form.Label1.Caption(), "Verify.");
   EXPECT_EQ(Form.SequencerState, 12);
   EXPECT_EQ(LastSent(19), std::string("GCMD\x01\x10\0\0\0\0\0\0fw.tvu\0", 19));
 
-  Form.UpdateType = 2;
+  Form.UpdateType = UpdateKind::Type2;
   Form.VerifyBegin();
   EXPECT_EQ(Form.SequencerState, 20);
   // Data check: the image size and no name.
@@ -126,7 +126,7 @@ TEST_F(OpsTest, DigestDifferingInOneByteFails) {
 
 TEST_F(OpsTest, InstallCommandReleasesTheDeviceAndArmsTheWatchdog) {
   Form.FirmwareDigest = kDigestText;
-  Form.UpdateType = 2;
+  Form.UpdateType = UpdateKind::Type2;
   Form.SequencerState = 20;
   Respond(Gcmd(8, 0, kDigestBytes));
   Form.DigestReply();

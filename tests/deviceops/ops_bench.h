@@ -13,6 +13,7 @@
 #include "app/form.h"
 #include "base/ini_profile.h"
 #include "hid/sim/sim_backend.h"
+#include "package/package_check.h"
 #include "protocol/packet.h"
 #include "scripted/scripted_operator.h"
 #include "scripted/virtual_loop.h"

@@ -27,7 +27,7 @@ TEST_F(StepTest, ClockThenVersionThenSerial) {
   EXPECT_FALSE(form.ResponseReceived);
   Answer("OK");
   Answer("OK 100019");
-  EXPECT_EQ(form.UpdateType, 2);
+  EXPECT_EQ(form.UpdateType, UpdateKind::Type2);
   EXPECT_EQ(form.VersionSubCode, "019");
   EXPECT_EQ(bench.NoteLines().back(), "current version[100019] updatetype[2]");
   EXPECT_EQ(bench.SentLines(), (std::vector<std::string>{"RTC SET 818413200", "VER", "GSER"}));
@@ -35,12 +35,12 @@ TEST_F(StepTest, ClockThenVersionThenSerial) {
 }
 
 TEST_F(StepTest, VersionAnswerWithoutOkLeavesNoUpdateType) {
-  form.UpdateType = 2;  // from the previous device
+  form.UpdateType = UpdateKind::Type2;  // from the previous device
   Tick();
   Answer("OK");
   Answer("NG");
   EXPECT_EQ(form.CurrentVersion, "");
-  EXPECT_EQ(form.UpdateType, 0);
+  EXPECT_EQ(form.UpdateType, UpdateKind::None);
   EXPECT_EQ(bench.NoteLines().back(), "current version[] updatetype[0]");
   EXPECT_EQ(form.SequencerState, state::SerialReply);
 }
@@ -95,7 +95,7 @@ TEST_F(StepTest, SpecialPackageOnDeviceNotAskedForModel) {
 
 TEST_F(StepTest, UpdateTypeZeroStopsAtConfirmationWithoutBox) {
   Identify("1.0.0", "OK 0 0 ABCDE01234");
-  EXPECT_EQ(form.UpdateType, 0);
+  EXPECT_EQ(form.UpdateType, UpdateKind::None);
   EXPECT_TRUE(bench.Operator.Records.empty());
   EXPECT_EQ(form.SequencerState, state::SerialReply);
   EXPECT_TRUE(form.DeviceReady);

@@ -178,8 +178,8 @@ TEST_F(WindowTest, FormChangesReachTheWidgets) {
   auto* memo = Find<LogView>("Memo1");
   LogModel& log = memo->Model();
   auto row = [&log](int i) { return log.data(log.index(i), Qt::DisplayRole).toString(); };
-  program.form.WriteLog("VER", 1);
-  program.form.WriteLog("201022\r\nOK\r\n", 0);
+  program.form.WriteLog("VER", kLogSent);
+  program.form.WriteLog("201022\r\nOK\r\n", kLogReceived);
   program.form.LogNote("ファイル");
   // The lines reach the control with its next update.
   EXPECT_EQ(log.rowCount(), 0);

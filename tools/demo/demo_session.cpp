@@ -64,7 +64,7 @@ MsgAnswer DemoOperator::MessageBox(const std::string& text, const std::string& c
 }
 
 MsgAnswer DemoOperator::WarningDialog(const std::string& text) {
-  Print("[box] 警告: " + OneLine(text) + " -> Yes");
+  Print(std::string("[box] ") + kWarningDialogCaption + ": " + OneLine(text) + " -> Yes");
   return MsgAnswer::Yes;
 }
 

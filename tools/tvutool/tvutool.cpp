@@ -13,7 +13,6 @@
 #include <string_view>
 #include <vector>
 
-#include "app/form.h"
 #include "base/file_stream.h"
 #include "base/hex.h"
 #include "base/text.h"
