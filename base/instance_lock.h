@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <system_error>
 
 namespace mvx {
 
@@ -14,10 +15,10 @@ class InstanceLock {
   enum class Outcome { Held, Busy, Unavailable };
 
   // Takes the lock named name. Busy: another process holds it. Unavailable:
-  // the system could not make it (the reason in why); the caller decides
+  // the system could not make it (the reason in error); the caller decides
   // whether to go on without it.
   static std::unique_ptr<InstanceLock> Acquire(const std::string& name, Outcome& outcome,
-                                               std::string* why = nullptr);
+                                               std::error_code* error = nullptr);
   ~InstanceLock();
   InstanceLock(const InstanceLock&) = delete;
   InstanceLock& operator=(const InstanceLock&) = delete;

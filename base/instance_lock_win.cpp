@@ -10,19 +10,19 @@
 namespace mvx {
 
 std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::string& name, Outcome& outcome,
-                                                    std::string* why) {
+                                                    std::error_code* error) {
   outcome = Outcome::Unavailable;
   const std::string full = "Global\\mvxtvup-lock-" + name;
   const std::wstring wide(full.begin(), full.end());
   HANDLE mutex = CreateMutexW(nullptr, FALSE, wide.c_str());
-  const DWORD error = GetLastError();
+  const DWORD code = GetLastError();
   // Another session's copy made it with rights this user lacks: it is held.
   if (mutex == nullptr) {
-    outcome = error == ERROR_ACCESS_DENIED ? Outcome::Busy : Outcome::Unavailable;
-    if (why) *why = "error " + std::to_string(error);
+    outcome = code == ERROR_ACCESS_DENIED ? Outcome::Busy : Outcome::Unavailable;
+    if (error) *error = std::error_code(static_cast<int>(code), std::system_category());
     return nullptr;
   }
-  if (error == ERROR_ALREADY_EXISTS) {
+  if (code == ERROR_ALREADY_EXISTS) {
     CloseHandle(mutex);
     outcome = Outcome::Busy;
     return nullptr;
