@@ -89,6 +89,11 @@ TForm1::TForm1(FormServices services)
   InitLabel(LabelClipboardCopyMessage, "LabelClipboardCopyMessage", "##########");
   InitLabel(LabelVersionupStatus, "LabelVersionupStatus", "LabelVersionupStatus");
   InitLabel(LabelFormatStatus, "LabelFormatStatus", "LabelFormatStatus");
+  LabelCurrentVersion.OnClick = [this] { LabelCurrentVersionClick(); };
+  LabelSerialNumber.OnClick = [this] { LabelSerialNumberClick(); };
+  SpeedButton1.Name = "SpeedButton1";
+  SpeedButton1.Caption = "Close";
+  SpeedButton1.OnClick = [this] { SpeedButton1Click(); };
   ProgressBar1.Name = "ProgressBar1";
   Memo1.Name = "Memo1";
 
@@ -160,6 +165,20 @@ void TForm1::FormDestroy() {
   std::error_code ignored;
   for (const std::string& path : FirmwareFilesMade)
     std::filesystem::remove(Utf8Path(path), ignored);
+}
+
+TLabel* TForm1::LabelNamed(std::string_view name) {
+  for (TLabel* label : {&Label1, &Label2, &Label3, &Label4, &Label5, &Label6, &LabelCurrentVersion,
+                        &LabelFilename, &LabelModelName, &LabelUpdateVersion, &LabelSerialNumber,
+                        &LabelClipboardCopyMessage, &LabelVersionupStatus, &LabelFormatStatus})
+    if (label->Name == name) return label;
+  return nullptr;
+}
+
+TCheckBox* TForm1::CheckBoxNamed(std::string_view name) {
+  for (TCheckBox* box : {&CheckBoxFileFormat, &CheckBoxSarSdfVersionup})
+    if (box->Name == name) return box;
+  return nullptr;
 }
 
 void TForm1::Exit1Click() {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/controls.h"
@@ -98,6 +99,11 @@ class TForm1 : public PackageFields,
   TProgressBar ProgressBar1;
   TMemo Memo1;
   TCheckBox CheckBoxFileFormat, CheckBoxSarSdfVersionup;
+  TButton SpeedButton1;
+  // The control of that name, for a shell that makes its widgets from the
+  // layout table; nullptr when the form has no such control of that kind.
+  TLabel* LabelNamed(std::string_view name);
+  TCheckBox* CheckBoxNamed(std::string_view name);
 
   // ---- Components ----------------------------------------------------------
   std::unique_ptr<THidDeviceController> HidCtrl1;

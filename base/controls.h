@@ -29,6 +29,9 @@ class TControl {
 
 class TLabel : public TControl {
  public:
+  // Set for a label the operator may click.
+  std::function<void()> OnClick;
+
   const std::string& Caption() const { return caption_; }
   void SetCaption(const std::string& caption) {
     caption_ = caption;
@@ -56,6 +59,12 @@ class TCheckBox : public TControl {
 
  private:
   bool checked_ = false;
+};
+
+class TButton : public TControl {
+ public:
+  std::string Caption;
+  std::function<void()> OnClick;
 };
 
 class TProgressBar : public TControl {

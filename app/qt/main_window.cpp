@@ -147,13 +147,62 @@ QCheckBox* MainWindow::AddCheckBox(TCheckBox& box) {
 
 void MainWindow::BuildControls() {
   TForm1& f = form_;
+  QWidget* log = nullptr;
+  QWidget* last_check_box = nullptr;
+  for (const ControlPlace& place : kControlPlaces) {
+    switch (place.Kind) {
+      case ControlKind::Label:
+      case ControlKind::NoteLabel:
+      case ControlKind::StatusLabel:
+        AddStyledLabel(*f.LabelNamed(place.Name), place.Kind);
+        break;
+      case ControlKind::ProgressBar:
+        AddProgressBar(place);
+        break;
+      case ControlKind::Log:
+        log = AddLog(place);
+        break;
+      case ControlKind::CheckBox:
+        last_check_box = AddCheckBox(*f.CheckBoxNamed(place.Name));
+        break;
+      case ControlKind::Button:
+        AddButton(f.SpeedButton1);
+        break;
+    }
+  }
+  // The log comes before the check boxes in the tab order; the cross-type box
+  // is the one of them that takes the tab.
+  if (log != nullptr && last_check_box != nullptr) setTabOrder(log, last_check_box);
+}
 
-  // The strip the operator sees.
-  AddLabel(f.Label1);
+QLabel* MainWindow::AddStyledLabel(TLabel& label, ControlKind kind) {
+  QLabel* widget = nullptr;
+  if (label.OnClick) {
+    auto* clickable = new ClickLabel(strip_);
+    clickable->OnClick = [this, &label] { form_.Guarded([&label] { label.OnClick(); }); };
+    widget = clickable;
+  }
+  widget = AddLabel(label, widget);
+  if (kind == ControlKind::NoteLabel) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::Highlight));
+    widget->setPalette(palette);
+  } else if (kind == ControlKind::StatusLabel) {
+    QFont status_font = WindowFont(16);
+    status_font.setBold(true);
+    widget->setFont(status_font);
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, QColor(0x00, 0x80, 0x00));
+    widget->setPalette(palette);
+    widget->adjustSize();
+  }
+  return widget;
+}
+
+void MainWindow::AddProgressBar(const ControlPlace& place) {
   auto* progress = new QProgressBar(strip_);
-  progress->setObjectName(QString::fromStdString(f.ProgressBar1.Name));
-  const ControlPlace bar = PlaceOf(f.ProgressBar1.Name);
-  progress->setGeometry(bar.Left, bar.Top, bar.Width, bar.Height);
+  progress->setObjectName(QString::fromStdString(form_.ProgressBar1.Name));
+  progress->setGeometry(place.Left, place.Top, place.Width, place.Height);
   progress->setTextVisible(false);
   progress_ = progress;
   // The download moves the bar with every packet, thousands of times a
@@ -163,66 +212,31 @@ void MainWindow::BuildControls() {
   progress_batch_.setInterval(kProgressBatchMs);
   connect(&progress_batch_, &QTimer::timeout, this, [this] { ShowProgress(); });
   ShowProgress();
-  Bind(f.ProgressBar1, [this] {
+  Bind(form_.ProgressBar1, [this] {
     if (!progress_batch_.isActive()) progress_batch_.start();
   });
+}
 
-  // Everything below lies beyond the strip's edges.
-  AddLabel(f.Label3);
-  auto* current_version = new ClickLabel(strip_);
-  current_version->OnClick = [this] {
-    form_.Guarded([this] { form_.LabelCurrentVersionClick(); });
-  };
-  AddLabel(f.LabelCurrentVersion, current_version);
-  AddLabel(f.LabelFilename);
-  AddLabel(f.Label2);
-  AddLabel(f.LabelModelName);
-  AddLabel(f.Label4);
-  AddLabel(f.LabelUpdateVersion);
-  AddLabel(f.Label5);
-  auto* serial = new ClickLabel(strip_);
-  serial->OnClick = [this] { form_.Guarded([this] { form_.LabelSerialNumberClick(); }); };
-  AddLabel(f.LabelSerialNumber, serial);
-  QLabel* copied = AddLabel(f.LabelClipboardCopyMessage);
-  QPalette copied_palette = copied->palette();
-  copied_palette.setColor(QPalette::WindowText, copied_palette.color(QPalette::Highlight));
-  copied->setPalette(copied_palette);
-
-  // The log comes before the check boxes in the tab order.
+QWidget* MainWindow::AddLog(const ControlPlace& place) {
   auto* memo = new LogView(strip_);
-  memo->setObjectName(QString::fromStdString(f.Memo1.Name));
-  const ControlPlace log = PlaceOf(f.Memo1.Name);
-  memo->setGeometry(log.Left, log.Top, log.Width, log.Height);
+  memo->setObjectName(QString::fromStdString(form_.Memo1.Name));
+  memo->setGeometry(place.Left, place.Top, place.Width, place.Height);
   memo_ = memo;
   LogModel& lines = memo->Model();
-  memo_listening_ = f.Memo1.Listen(
+  memo_listening_ = form_.Memo1.Listen(
       {[&lines](std::string_view line) { lines.Append(line); }, [&lines] { lines.Clear(); }});
+  return memo;
+}
 
-  QCheckBox* format = AddCheckBox(f.CheckBoxFileFormat);
-  QCheckBox* cross_type = AddCheckBox(f.CheckBoxSarSdfVersionup);
-  (void)format;
-  setTabOrder(memo, cross_type);
-
-  QFont status_font = WindowFont(16);
-  status_font.setBold(true);
-  for (TLabel* label : {&f.LabelVersionupStatus, &f.LabelFormatStatus}) {
-    QLabel* status = AddLabel(*label);
-    status->setFont(status_font);
-    QPalette palette = status->palette();
-    palette.setColor(QPalette::WindowText, QColor(0x00, 0x80, 0x00));
-    status->setPalette(palette);
-    status->adjustSize();
-  }
-  AddLabel(f.Label6);
-
-  auto* close = new QPushButton(QStringLiteral("Close"), strip_);
-  close->setObjectName(QStringLiteral("SpeedButton1"));
-  const ControlPlace button = PlaceOf("SpeedButton1");
-  close->setGeometry(button.Left, button.Top, button.Width, button.Height);
-  close->setFocusPolicy(Qt::NoFocus);
-  close->setAutoDefault(false);
-  connect(close, &QPushButton::clicked, this,
-          [this] { form_.Guarded([this] { form_.SpeedButton1Click(); }); });
+void MainWindow::AddButton(TButton& button) {
+  auto* widget = new QPushButton(ToDisplayText(button.Caption), strip_);
+  widget->setObjectName(QString::fromStdString(button.Name));
+  const ControlPlace place = PlaceOf(button.Name);
+  widget->setGeometry(place.Left, place.Top, place.Width, place.Height);
+  widget->setFocusPolicy(Qt::NoFocus);
+  widget->setAutoDefault(false);
+  connect(widget, &QPushButton::clicked, this,
+          [this, &button] { form_.Guarded([&button] { button.OnClick(); }); });
 }
 
 void MainWindow::CentreOnScreen() {

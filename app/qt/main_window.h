@@ -62,6 +62,10 @@ class MainWindow : public QMainWindow {
   void BuildControls();
   QLabel* AddLabel(TLabel& label, QLabel* widget = nullptr);
   QCheckBox* AddCheckBox(TCheckBox& box);
+  QLabel* AddStyledLabel(TLabel& label, ControlKind kind);
+  void AddProgressBar(const ControlPlace& place);
+  QWidget* AddLog(const ControlPlace& place);
+  void AddButton(TButton& button);
   void Bind(TControl& control, std::function<void()> show);
   void CentreOnScreen();
 

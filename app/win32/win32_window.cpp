@@ -213,53 +213,58 @@ HWND Win32MainWindow::AddCheckBox(TCheckBox& box) {
 
 void Win32MainWindow::BuildControls() {
   TForm1& f = form_;
+  for (const ControlPlace& place : kControlPlaces) {
+    switch (place.Kind) {
+      case ControlKind::Label:
+      case ControlKind::NoteLabel:
+      case ControlKind::StatusLabel: {
+        TLabel& label = *f.LabelNamed(place.Name);
+        HWND control = AddLabel(label, static_cast<bool>(label.OnClick),
+                                place.Kind == ControlKind::StatusLabel ? status_font_ : nullptr);
+        if (label.OnClick)
+          commands_[static_cast<WORD>(GetDlgCtrlID(control))] = [this, &label] {
+            form_.Guarded([&label] { label.OnClick(); });
+          };
+        break;
+      }
+      case ControlKind::ProgressBar:
+        AddProgressBar(place);
+        break;
+      case ControlKind::Log:
+        break;  // the log is the form's alone: no control shows it
+      case ControlKind::CheckBox:
+        AddCheckBox(*f.CheckBoxNamed(place.Name));
+        break;
+      case ControlKind::Button:
+        AddButton(f.SpeedButton1);
+        break;
+    }
+  }
+}
 
-  // The strip the operator sees.
-  AddLabel(f.Label1);
-  const ControlPlace bar = PlaceOf(f.ProgressBar1.Name);
+void Win32MainWindow::AddProgressBar(const ControlPlace& bar) {
   HWND progress = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, Scaled(bar.Left),
                                   Scaled(bar.Top), Scaled(bar.Width), Scaled(bar.Height), window_,
                                   nullptr, GetModuleHandleW(nullptr), nullptr);
-  controls_[f.ProgressBar1.Name] = progress;
+  controls_[form_.ProgressBar1.Name] = progress;
   progress_ = progress;
   // The download moves the bar with every packet, thousands of times a
   // second, and each move costs the bar a redraw; the bar shows the latest
   // position at most every 20 ms, and at once before a repaint.
   ShowProgress();
-  Bind(f.ProgressBar1, [this] { ProgressMoved(); });
+  Bind(form_.ProgressBar1, [this] { ProgressMoved(); });
+}
 
-  // Everything below lies beyond the strip's edges.
-  AddLabel(f.Label3);
-  HWND current_version = AddLabel(f.LabelCurrentVersion, true);
-  commands_[static_cast<WORD>(GetDlgCtrlID(current_version))] = [this] {
-    form_.Guarded([this] { form_.LabelCurrentVersionClick(); });
-  };
-  AddLabel(f.LabelFilename);
-  AddLabel(f.Label2);
-  AddLabel(f.LabelModelName);
-  AddLabel(f.Label4);
-  AddLabel(f.LabelUpdateVersion);
-  AddLabel(f.Label5);
-  HWND serial = AddLabel(f.LabelSerialNumber, true);
-  commands_[static_cast<WORD>(GetDlgCtrlID(serial))] = [this] {
-    form_.Guarded([this] { form_.LabelSerialNumberClick(); });
-  };
-  AddLabel(f.LabelClipboardCopyMessage);
-  AddCheckBox(f.CheckBoxFileFormat);
-  AddCheckBox(f.CheckBoxSarSdfVersionup);
-  AddLabel(f.LabelVersionupStatus, false, status_font_);
-  AddLabel(f.LabelFormatStatus, false, status_font_);
-  AddLabel(f.Label6);
-
-  const ControlPlace close = PlaceOf("SpeedButton1");
+void Win32MainWindow::AddButton(TButton& button) {
+  const ControlPlace place = PlaceOf(button.Name);
   const auto id = static_cast<WORD>(kFirstControlId + controls_.size());
-  HWND button = CreateWindowExW(
-      0, L"BUTTON", L"Close", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, Scaled(close.Left),
-      Scaled(close.Top), Scaled(close.Width), Scaled(close.Height), window_,
+  HWND control = CreateWindowExW(
+      0, L"BUTTON", Wide(button.Caption).c_str(), WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON,
+      Scaled(place.Left), Scaled(place.Top), Scaled(place.Width), Scaled(place.Height), window_,
       reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-  SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-  controls_["SpeedButton1"] = button;
-  commands_[id] = [this] { form_.Guarded([this] { form_.SpeedButton1Click(); }); };
+  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  controls_[button.Name] = control;
+  commands_[id] = [this, &button] { form_.Guarded([&button] { button.OnClick(); }); };
 }
 
 void Win32MainWindow::ProgressMoved() {

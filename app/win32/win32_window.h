@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/form.h"
+#include "app/window_layout.h"
 #include "base/windows_api.h"
 
 namespace mvx {
@@ -47,6 +48,8 @@ class Win32MainWindow {
   void BuildControls();
   HWND AddLabel(TLabel& label, bool notify = false, HFONT font = nullptr);
   HWND AddCheckBox(TCheckBox& box);
+  void AddProgressBar(const ControlPlace& place);
+  void AddButton(TButton& button);
   void Bind(TControl& control, std::function<void()> show);
   int Scaled(int pixels) const { return MulDiv(pixels, dpi_, 96); }
   void Command(WORD id, WORD code);
