@@ -135,12 +135,15 @@ void CheckUpload(const UploadBefore& before, const mvx::TForm1& form, const std:
   std::string file;
   const bool file_exists = mvx::fuzz::ReadFile(mvx::protocol::kInfoFileName, file);
   const bool grew = buffer.size() > before.Buffer.size();
+  // Only bytes the device sent: a packet shorter than its layout adds none.
+  constexpr std::size_t kWholeData = mvx::protocol::kBlockHeader + mvx::protocol::kBlockSize;
   if (keyword == "UPLS") {
     MVX_FUZZ_CHECK(buffer.empty() && form.UploadActive && form.UploadPacketIndex == 0);
   } else if (keyword == "UPLD") {
     if (grew) {
       // Only the packet the upload waits for is taken, and all of its data.
       MVX_FUZZ_CHECK(before.Active && p.U32LE(4) == static_cast<std::uint32_t>(before.Index));
+      MVX_FUZZ_CHECK(text.size() >= kWholeData);
       MVX_FUZZ_CHECK(buffer.size() == before.Buffer.size() + mvx::protocol::kBlockSize);
       MVX_FUZZ_CHECK(std::equal(before.Buffer.begin(), before.Buffer.end(), buffer.begin()));
       const std::string data = p.Bytes(8, mvx::protocol::kBlockSize);
@@ -150,7 +153,8 @@ void CheckUpload(const UploadBefore& before, const mvx::TForm1& form, const std:
       MVX_FUZZ_CHECK(form.UploadPacketIndex == before.Index + 1);
     } else {
       MVX_FUZZ_CHECK(buffer == before.Buffer);
-      MVX_FUZZ_CHECK(!before.Active || p.U32LE(4) != static_cast<std::uint32_t>(before.Index));
+      MVX_FUZZ_CHECK(!before.Active || p.U32LE(4) != static_cast<std::uint32_t>(before.Index) ||
+                     text.size() < kWholeData);
     }
   } else if (keyword == "UPLE") {
     if (before.EndReceived) {
@@ -162,7 +166,9 @@ void CheckUpload(const UploadBefore& before, const mvx::TForm1& form, const std:
       const std::size_t added = buffer.size() - before.Buffer.size();
       MVX_FUZZ_CHECK(buffer.size() >= before.Buffer.size());
       MVX_FUZZ_CHECK(added <= mvx::protocol::kBlockSize);
-      if (added > 0) MVX_FUZZ_CHECK(before.Active && added == count);
+      if (added > 0)
+        MVX_FUZZ_CHECK(before.Active && added == count &&
+                       text.size() >= mvx::protocol::kBlockHeader + count);
       // The file is the whole buffer, written at once.
       MVX_FUZZ_CHECK(file_exists);
       MVX_FUZZ_CHECK(file.size() == buffer.size());
