@@ -281,8 +281,9 @@ void Win32Platform::Sleep(unsigned ms) {
 }
 
 void Win32Platform::Repaint() {
-  if (window_ != nullptr)
-    RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  if (window_ == nullptr) return;
+  SendMessageW(window_, kShowPendingMessage, 0, 0);
+  RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
 void Win32Platform::Close() {

@@ -24,6 +24,10 @@ namespace mvx {
 // last.
 std::wstring ToWin32FileFilter(const std::string& filter);
 
+// Sent to the main window before a repaint: what waits for the controls' next
+// update (the progress bar's latest position) is shown first.
+constexpr UINT kShowPendingMessage = WM_APP + 3;
+
 // Create on the GUI thread, and keep it alive until every form and device
 // using it is gone.
 class Win32Platform : public IOperator, public IEventLoop, public IClock, public IFormView {

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <exception>
 
@@ -17,6 +18,10 @@ constexpr const wchar_t* kWindowClass = L"MvxTvupMainWindow";
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr WORD kFirstControlId = 1000;
 constexpr WORD kIconId = 1;  // the program's icon in its resources
+// How long a new position may wait for the progress bar: smooth to the eye,
+// long enough to gather many packets.
+constexpr auto kProgressBatch = std::chrono::milliseconds(20);
+constexpr UINT_PTR kProgressTimer = 1;
 
 struct MenuCommand {
   const char* Name;
@@ -216,11 +221,12 @@ void Win32MainWindow::BuildControls() {
                                   Scaled(bar.Top), Scaled(bar.Width), Scaled(bar.Height), window_,
                                   nullptr, GetModuleHandleW(nullptr), nullptr);
   controls_[f.ProgressBar1.Name] = progress;
-  Bind(f.ProgressBar1, [progress, &f] {
-    SendMessageW(progress, PBM_SETRANGE32, 0, ToProgressValue(f.ProgressBar1.Max()));
-    SendMessageW(progress, PBM_SETPOS,
-                 static_cast<WPARAM>(ToProgressValue(f.ProgressBar1.Position())), 0);
-  });
+  progress_ = progress;
+  // The download moves the bar with every packet, thousands of times a
+  // second, and each move costs the bar a redraw; the bar shows the latest
+  // position at most every 20 ms, and at once before a repaint.
+  ShowProgress();
+  Bind(f.ProgressBar1, [this] { ProgressMoved(); });
 
   // Everything below lies beyond the strip's edges.
   AddLabel(f.Label3);
@@ -256,6 +262,28 @@ void Win32MainWindow::BuildControls() {
   commands_[id] = [this] { form_.Guarded([this] { form_.SpeedButton1Click(); }); };
 }
 
+void Win32MainWindow::ProgressMoved() {
+  if (progress_waits_) return;
+  // A loop busy with posted calls may hold the timer back: a position older
+  // than the batch is shown without it.
+  if (std::chrono::steady_clock::now() - progress_shown_ >= kProgressBatch) {
+    ShowProgress();
+    return;
+  }
+  progress_waits_ =
+      SetTimer(window_, kProgressTimer, static_cast<UINT>(kProgressBatch.count()), nullptr) != 0;
+  if (!progress_waits_) ShowProgress();
+}
+
+void Win32MainWindow::ShowProgress() {
+  if (progress_waits_) KillTimer(window_, kProgressTimer);
+  progress_waits_ = false;
+  progress_shown_ = std::chrono::steady_clock::now();
+  SendMessageW(progress_, PBM_SETRANGE32, 0, ToProgressValue(form_.ProgressBar1.Max()));
+  SendMessageW(progress_, PBM_SETPOS,
+               static_cast<WPARAM>(ToProgressValue(form_.ProgressBar1.Position())), 0);
+}
+
 void Win32MainWindow::Command(WORD id, WORD code) {
   for (const MenuCommand& command : kMenuCommands) {
     if (command.Id == id && code == 0) {
@@ -285,6 +313,12 @@ LRESULT Win32MainWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_COMMAND:
       Command(LOWORD(wparam), lparam == 0 ? 0 : HIWORD(wparam));
+      return 0;
+    case WM_TIMER:
+      if (wparam == kProgressTimer) ShowProgress();
+      return 0;
+    case kShowPendingMessage:
+      if (progress_waits_) ShowProgress();
       return 0;
     case WM_CTLCOLORSTATIC: {
       auto* control = reinterpret_cast<HWND>(lparam);
@@ -320,6 +354,8 @@ LRESULT Win32MainWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       DestroyWindow(window_);
       return 0;
     case WM_DESTROY:
+      if (progress_waits_) KillTimer(window_, kProgressTimer);
+      progress_waits_ = false;
       Closing();
       window_ = nullptr;
       if (OnClosed) OnClosed();

@@ -6,6 +6,7 @@
 // them out.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <string>
@@ -50,6 +51,9 @@ class Win32MainWindow {
   int Scaled(int pixels) const { return MulDiv(pixels, dpi_, 96); }
   void Command(WORD id, WORD code);
   void Closing();
+  // The form moved ProgressBar1: the bar follows within the batch.
+  void ProgressMoved();
+  void ShowProgress();
 
   TForm1& form_;
   HWND window_ = nullptr;
@@ -59,6 +63,9 @@ class Win32MainWindow {
   HFONT status_font_ = nullptr;  // the status labels' bold 16 pixels
   int dpi_ = 96;
   HWND focus_ = nullptr;  // the control with the focus while a box is open
+  HWND progress_ = nullptr;
+  bool progress_waits_ = false;  // a position waits for the batch's timer
+  std::chrono::steady_clock::time_point progress_shown_;
   std::map<std::string, HWND> controls_;
   std::map<WORD, std::function<void()>> commands_;  // child control id -> click
   std::vector<TControl*> bound_;

@@ -169,16 +169,42 @@ TEST_F(WindowTest, EveryOtherControlLiesBeyondTheStripAsTheLayoutSays) {
   EXPECT_EQ(window.Control("Memo1"), nullptr);
 }
 
-TEST_F(WindowTest, FormChangesReachTheControlsAndTheMenus) {
-  program.form.ProgressBar1.SetMax(5000);
-  program.form.ProgressBar1.SetPosition(1234);
+// The bar's own window procedure, counting the positions it is given.
+WNDPROC bar_procedure = nullptr;
+int bar_moves = 0;
+LRESULT CALLBACK CountingBar(HWND bar, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == PBM_SETPOS) ++bar_moves;
+  return CallWindowProcW(bar_procedure, bar, message, wparam, lparam);
+}
+
+TEST_F(WindowTest, TheProgressBarShowsTheLatestPositionInBatches) {
   HWND progress = Control("ProgressBar1");
+  bar_procedure = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(progress, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountingBar)));
+  bar_moves = 0;
+  // A download's burst of packets: the bar is given a position at most once
+  // per 20 ms of it (and once more at its start).
+  program.form.ProgressBar1.SetMax(5000);
+  const DWORD start = GetTickCount();
+  for (int position = 1; position <= 4000; ++position)
+    program.form.ProgressBar1.SetPosition(position);
+  const DWORD burst_ms = GetTickCount() - start;
+  EXPECT_LE(bar_moves, static_cast<int>(burst_ms / 20 + 2)) << burst_ms << " ms";
+  // The latest position shows with the batch's end, or at once before a repaint.
+  EXPECT_TRUE(PumpUntil([&] { return SendMessageW(progress, PBM_GETPOS, 0, 0) == 4000; }));
   EXPECT_EQ(SendMessageW(progress, PBM_GETRANGE, FALSE, 0), 5000);
-  EXPECT_EQ(SendMessageW(progress, PBM_GETPOS, 0, 0), 1234);
+  program.form.ProgressBar1.SetPosition(17);
+  program.form.ProgressBar1.SetPosition(0);
+  program.platform.Repaint();
+  EXPECT_EQ(SendMessageW(progress, PBM_GETPOS, 0, 0), 0);
   // Beyond an int the bar stops at its end instead of wrapping.
   program.form.ProgressBar1.SetMax(5'000'000'000LL);
+  program.platform.Repaint();
   EXPECT_EQ(SendMessageW(progress, PBM_GETRANGE, FALSE, 0), INT_MAX);
+  SetWindowLongPtrW(progress, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(bar_procedure));
+}
 
+TEST_F(WindowTest, FormChangesReachTheControlsAndTheMenus) {
   program.form.LabelSerialNumber.SetCaption("TV0400001234");
   EXPECT_EQ(Text(Control("LabelSerialNumber")), L"TV0400001234");
   program.form.CheckBoxSarSdfVersionup.SetChecked(false);
