@@ -46,12 +46,15 @@ class Runner {
   void Run();
   const std::vector<std::string>& Lines() const { return transcript_.Lines(); }
   const std::vector<std::uint64_t>& Times() const { return transcript_.Times(); }
+  // Which of the scenario's events the run played, in the file's order.
+  const std::vector<bool>& Played() const { return played_; }
 
  private:
   struct Session;
   const Scenario& scenario_;
   Transcript transcript_;
   Options options_;
+  std::vector<bool> played_;
 };
 
 }  // namespace mvx::scenario
