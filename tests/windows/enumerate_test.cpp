@@ -12,6 +12,7 @@
 #include "hid/hid_device.h"
 #include "hid/windows/win_hid_api.h"
 #include "scripted/virtual_loop.h"
+#include "tests/windows/win_test_support.h"
 
 namespace mvx {
 namespace {
@@ -259,7 +260,7 @@ class StandInBackend : public IHidBackend {
     return win::EnumerateInterfaces(api, win::kStandardHidGuid, identity_);
   }
   std::unique_ptr<IHidHandle> Open(const std::string&, HidOpenMode) override {
-    return std::make_unique<AnswerHandle>();
+    return std::make_unique<wintest::AnswerHandle>();
   }
   std::unique_ptr<IWatch> WatchChanges(IEventLoop&, std::function<void()>) override {
     return nullptr;
@@ -268,25 +269,6 @@ class StandInBackend : public IHidBackend {
   std::string ErrorMessage(std::uint32_t) override { return {}; }
 
  private:
-  class AnswerHandle : public IHidHandle {
-   public:
-    bool GetAttributes(HidAttributes& a) override {
-      a.VendorID = 0x5E3A;
-      a.ProductID = 0x0051;
-      return true;
-    }
-    bool GetCaps(HidCaps& caps) override {
-      caps = HidCaps{};
-      return true;
-    }
-    bool GetProductString(std::u16string&, std::size_t) override { return false; }
-    bool Write(const std::uint8_t*, std::size_t, std::size_t&) override { return false; }
-    bool BeginRead(std::uint8_t*, std::size_t) override { return false; }
-    bool WaitRead(unsigned) override { return true; }
-    std::size_t FinishRead() override { return 0; }
-    bool CancelRead() override { return true; }
-    void Interrupt() override {}
-  };
   win::InterfaceIdentity identity_;
 };
 
