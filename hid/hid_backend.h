@@ -56,11 +56,13 @@ struct HidProperty {
 
 // One present HID interface as an enumeration finds it.
 struct HidInterfaceInfo {
-  // Identity that is new for every connection of the interface (the device
-  // instance on Windows, the HID device's sysfs name on Linux).
+  // Identity that is new for every connection of the interface: two scans
+  // see the same device only when it is the same (on Windows the DevInst
+  // with the interface path, under wine the path; on Linux the HID device's
+  // sysfs name).
   std::string Identity;
-  // The 32-bit device instance handle that stands for Identity (DevInst on
-  // Windows; a number the backend assigns on first sight elsewhere).
+  // The 32-bit device instance handle of the PnP record (DevInst on Windows;
+  // a number the backend assigns on first sight elsewhere).
   std::uint32_t Instance = 0;
   std::string Path;  // what Open takes
   std::vector<HidProperty> Properties;

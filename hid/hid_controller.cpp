@@ -81,10 +81,14 @@ std::vector<std::unique_ptr<THidDevice>>::iterator THidDeviceController::Find(
 void THidDeviceController::DeviceChange() {
   bool changed = last_parameter_ == -1;
   std::vector<std::unique_ptr<THidDevice>> fresh = ScanInterfaces();
+  // The backend's identity, not the instance number alone: a DevInst freed by
+  // a removal can come back naming the device that arrives in its place.
+  auto same = [](const THidDevice& a, const THidDevice& b) {
+    return a.PnPInfo().Identity == b.PnPInfo().Identity;
+  };
   auto found_again = [&](const THidDevice* device) {
-    return std::any_of(fresh.begin(), fresh.end(), [&](const auto& f) {
-      return f->PnPInfo().Instance == device->PnPInfo().Instance;
-    });
+    return std::any_of(fresh.begin(), fresh.end(),
+                       [&](const auto& f) { return same(*f, *device); });
   };
 
   // Removal, last entry first. Handlers may release devices meanwhile, so
@@ -108,7 +112,7 @@ void THidDeviceController::DeviceChange() {
   // Duplicates of listed, present devices are dropped; the rest arrive.
   for (auto& device : fresh) {
     const bool duplicate = std::any_of(list_.begin(), list_.end(), [&](const auto& d) {
-      return d->Present() && d->PnPInfo().Instance == device->PnPInfo().Instance;
+      return d->Present() && same(*d, *device);
     });
     if (duplicate) {
       device->controller_ = nullptr;

@@ -98,7 +98,14 @@ std::vector<HidProperty> ReadRegistryProperties(const SetupApiFunctions& api, HD
   return properties;
 }
 
-std::vector<HidInterfaceInfo> EnumerateInterfaces(const SetupApiFunctions& api, const GUID& guid) {
+InterfaceIdentity SystemInterfaceIdentity() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  const bool wine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  return wine ? InterfaceIdentity::PathOnly : InterfaceIdentity::InstanceAndPath;
+}
+
+std::vector<HidInterfaceInfo> EnumerateInterfaces(const SetupApiFunctions& api, const GUID& guid,
+                                                  InterfaceIdentity identity) {
   std::vector<HidInterfaceInfo> found;
   if (api.GetClassDevsA == nullptr) return found;
   HDEVINFO set = api.GetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
@@ -111,7 +118,9 @@ std::vector<HidInterfaceInfo> EnumerateInterfaces(const SetupApiFunctions& api, 
     HidInterfaceInfo info;
     if (!ReadInterfaceDetail(api, set, interface_data, device, info.Path)) continue;
     info.Instance = device.DevInst;
-    info.Identity = std::to_string(device.DevInst);
+    info.Identity = identity == InterfaceIdentity::PathOnly
+                        ? info.Path
+                        : std::to_string(device.DevInst) + ' ' + info.Path;
     info.Properties = ReadRegistryProperties(api, set, device);
     found.push_back(std::move(info));
   }

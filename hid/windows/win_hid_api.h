@@ -102,9 +102,21 @@ constexpr DWORD kPropertyListSize = 16384;
 std::vector<HidProperty> ReadRegistryProperties(const SetupApiFunctions& api, HDEVINFO set,
                                                 SP_DEVINFO_DATA& device);
 
+// What names one connection of an interface. A DevInst is only valid while
+// its device is present: after a removal the same value can name the device
+// that takes its place, so the interface path goes with it. Under wine the
+// DevInst is the device's position in the set, which moves when an interface
+// is registered before it: there the path alone names it.
+enum class InterfaceIdentity { InstanceAndPath, PathOnly };
+
+// Under wine (ntdll exports wine_get_version) the path alone, else both.
+InterfaceIdentity SystemInterfaceIdentity();
+
 // Every present interface of the class; interfaces whose details cannot be
 // read are skipped.
-std::vector<HidInterfaceInfo> EnumerateInterfaces(const SetupApiFunctions& api, const GUID& guid);
+std::vector<HidInterfaceInfo> EnumerateInterfaces(
+    const SetupApiFunctions& api, const GUID& guid,
+    InterfaceIdentity identity = InterfaceIdentity::InstanceAndPath);
 
 // ---- Devices and change notification --------------------------------------
 

@@ -147,7 +147,8 @@ std::string WinHidBackend::HidClassGuidText() const {
 
 std::vector<HidInterfaceInfo> WinHidBackend::Enumerate() {
   if (!libs_->Loaded()) return {};
-  return win::EnumerateInterfaces(libs_->setup, libs_->guid);
+  static const win::InterfaceIdentity identity = win::SystemInterfaceIdentity();
+  return win::EnumerateInterfaces(libs_->setup, libs_->guid, identity);
 }
 
 std::unique_ptr<IHidHandle> WinHidBackend::Open(const std::string& path, HidOpenMode mode) {

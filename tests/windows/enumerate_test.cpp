@@ -4,11 +4,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
+#include "hid/hid_controller.h"
 #include "hid/hid_device.h"
 #include "hid/windows/win_hid_api.h"
+#include "scripted/virtual_loop.h"
+#include "tests/windows/win_test_support.h"
 
 namespace mvx {
 namespace {
@@ -237,6 +241,114 @@ INSTANTIATE_TEST_SUITE_P(
                                    0,
                                    {"xxx", std::string(win::kPropertyListSize - 4, 'x')}}),
     [](const auto& case_info) { return std::string(case_info.param.name); });
+
+// ---- The controller over the stand-in set ----------------------------------
+
+// Scans through the stand-in set; every interface opens and answers as a
+// cradle would, without I/O.
+class StandInBackend : public IHidBackend {
+ public:
+  explicit StandInBackend(win::InterfaceIdentity identity) : identity_(identity) {}
+  bool Available() override { return true; }
+  std::vector<HidInterfaceInfo> Enumerate() override {
+    win::SetupApiFunctions api;
+    api.GetClassDevsA = FakeGetClassDevs;
+    api.EnumDeviceInterfaces = FakeEnumInterfaces;
+    api.GetDeviceInterfaceDetailA = FakeGetDetail;
+    api.GetDeviceRegistryPropertyA = FakeGetProperty;
+    api.DestroyDeviceInfoList = FakeDestroy;
+    return win::EnumerateInterfaces(api, win::kStandardHidGuid, identity_);
+  }
+  std::unique_ptr<IHidHandle> Open(const std::string&, HidOpenMode) override {
+    return std::make_unique<wintest::AnswerHandle>();
+  }
+  std::unique_ptr<IWatch> WatchChanges(IEventLoop&, std::function<void()>) override {
+    return nullptr;
+  }
+  std::uint32_t LastError() override { return 0; }
+  std::string ErrorMessage(std::uint32_t) override { return {}; }
+
+ private:
+  win::InterfaceIdentity identity_;
+};
+
+// Two scans of the set: what the controller takes for gone and for new.
+struct SlotCase {
+  const char* name;
+  win::InterfaceIdentity identity;
+  std::vector<FakeInterface> before, after;
+  std::vector<std::string> removed, arrived;
+};
+
+class WinDeviceSlotTest : public WinEnumerationTest,
+                          public ::testing::WithParamInterface<SlotCase> {};
+
+TEST_P(WinDeviceSlotTest, ADeviceIsTheSameOnlyWhenItsIdentityIs) {
+  const SlotCase& c = GetParam();
+  StandInBackend backend(c.identity);
+  VirtualLoop loop;
+  THidDeviceController controller(loop, backend);
+  std::vector<std::string> removed, arrived;
+  controller.OnRemoval = [&removed](THidDevice* d) { removed.push_back(d->PnPInfo().Path); };
+  controller.OnArrival = [&arrived](THidDevice* d) { arrived.push_back(d->PnPInfo().Path); };
+  fake_.interfaces = c.before;
+  controller.DeviceChange();
+  arrived.clear();
+  fake_.interfaces = c.after;
+  controller.DeviceChange();
+  EXPECT_EQ(removed, c.removed);
+  EXPECT_EQ(arrived, c.arrived);
+  std::vector<std::string> listed, present;
+  for (int i = 0; i < controller.Count(); ++i)
+    listed.push_back(controller.Device(i)->PnPInfo().Path);
+  for (const FakeInterface& i : c.after) present.push_back(i.path);
+  std::sort(listed.begin(), listed.end());
+  std::sort(present.begin(), present.end());
+  EXPECT_EQ(listed, present);
+}
+
+const std::string kCradleA = "\\\\?\\hid#vid_5e3a&pid_0051#7&1a2b&0&0000#{4d1e55b2}";
+const std::string kCradleB = "\\\\?\\hid#vid_5e3a&pid_0051#7&3c4d&0&0000#{4d1e55b2}";
+const std::string kMouse = "\\\\?\\hid#vid_046d&pid_c077#7&5e6f&0&0000#{4d1e55b2}";
+using win::InterfaceIdentity;
+
+INSTANTIATE_TEST_SUITE_P(Slots, WinDeviceSlotTest,
+                         ::testing::Values(
+                             // Windows hands the freed DevInst to the device that arrives next.
+                             SlotCase{"ArrivalInTheFreedDevInstIsNew",
+                                      InterfaceIdentity::InstanceAndPath,
+                                      {{kCradleA, 7}},
+                                      {{kCradleB, 7}},
+                                      {kCradleA},
+                                      {kCradleB}},
+                             SlotCase{"ReenumeratedOnTheSamePathIsNew",
+                                      InterfaceIdentity::InstanceAndPath,
+                                      {{kCradleA, 7}},
+                                      {{kCradleA, 9}},
+                                      {kCradleA},
+                                      {kCradleA}},
+                             SlotCase{"UnchangedStays",
+                                      InterfaceIdentity::InstanceAndPath,
+                                      {{kCradleA, 7}, {kMouse, 8}},
+                                      {{kCradleA, 7}, {kMouse, 8}},
+                                      {},
+                                      {}},
+                             // Wine numbers by position: a new interface before the mouse moves
+                             // the mouse's number, and a device in the slot of one that left
+                             // takes its number.
+                             SlotCase{"WineArrivalBeforeAListedDevice",
+                                      InterfaceIdentity::PathOnly,
+                                      {{kMouse, 3}},
+                                      {{kCradleA, 3}, {kMouse, 4}},
+                                      {},
+                                      {kCradleA}},
+                             SlotCase{"WineArrivalInTheSlotOfOneThatLeft",
+                                      InterfaceIdentity::PathOnly,
+                                      {{kCradleA, 3}, {kMouse, 4}},
+                                      {{kCradleB, 3}, {kMouse, 4}},
+                                      {kCradleA},
+                                      {kCradleB}}),
+                         [](const auto& case_info) { return std::string(case_info.param.name); });
 
 // ---- The system's own SetupAPI ------------------------------------------------
 

@@ -164,7 +164,7 @@ TEST_F(WinHandleTest, AGoneDeviceEndsThePendingReadWithNothingAndRefusesTheNext)
 // ---- The core's device and read thread over the Windows handles ------------
 
 // Lists one interface whose reads go through the Windows backend to the
-// pipe; identity, capabilities and writes are answered here, since a pipe
+// pipe; identity, capabilities and writes are answered by a stand-in, since a pipe
 // knows no HID requests.
 class PipeDeviceBackend : public IHidBackend {
  public:
@@ -181,7 +181,7 @@ class PipeDeviceBackend : public IHidBackend {
   }
   std::unique_ptr<IHidHandle> Open(const std::string& path, HidOpenMode mode) override {
     if (mode == HidOpenMode::ReadAsync) return windows_.Open(path, mode);
-    return std::make_unique<QueryHandle>();
+    return std::make_unique<wintest::AnswerHandle>();
   }
   std::unique_ptr<IWatch> WatchChanges(IEventLoop& loop, std::function<void()> f) override {
     return windows_.WatchChanges(loop, std::move(f));
@@ -190,34 +190,6 @@ class PipeDeviceBackend : public IHidBackend {
   std::string ErrorMessage(std::uint32_t code) override { return windows_.ErrorMessage(code); }
 
  private:
-  class QueryHandle : public IHidHandle {
-   public:
-    bool GetAttributes(HidAttributes& a) override {
-      a.VendorID = 0x0F0F;
-      a.ProductID = 0x0001;
-      return true;
-    }
-    bool GetCaps(HidCaps& caps) override {
-      caps = HidCaps{};
-      caps.InputReportByteLength = 65;
-      caps.OutputReportByteLength = 65;
-      return true;
-    }
-    bool GetProductString(std::u16string& text, std::size_t) override {
-      text = u"Cradle";
-      return true;
-    }
-    bool Write(const std::uint8_t*, std::size_t length, std::size_t& written) override {
-      written = length;
-      return true;
-    }
-    bool BeginRead(std::uint8_t*, std::size_t) override { return false; }
-    bool WaitRead(unsigned) override { return true; }
-    std::size_t FinishRead() override { return 0; }
-    bool CancelRead() override { return true; }
-    void Interrupt() override {}
-  };
-
   WinHidBackend& windows_;
   std::string path_;
 };

@@ -86,4 +86,34 @@ inline std::vector<std::uint8_t> Report(const std::string& text, std::size_t len
   return report;
 }
 
+// A stand-in interface's handle: it answers the queries as a cradle with
+// 65-byte reports would and takes every write, without I/O; it reads nothing.
+class AnswerHandle : public IHidHandle {
+ public:
+  bool GetAttributes(HidAttributes& a) override {
+    a.VendorID = 0x0F0F;
+    a.ProductID = 0x0001;
+    return true;
+  }
+  bool GetCaps(HidCaps& caps) override {
+    caps = HidCaps{};
+    caps.InputReportByteLength = 65;
+    caps.OutputReportByteLength = 65;
+    return true;
+  }
+  bool GetProductString(std::u16string& text, std::size_t) override {
+    text = u"Cradle";
+    return true;
+  }
+  bool Write(const std::uint8_t*, std::size_t length, std::size_t& written) override {
+    written = length;
+    return true;
+  }
+  bool BeginRead(std::uint8_t*, std::size_t) override { return false; }
+  bool WaitRead(unsigned) override { return true; }
+  std::size_t FinishRead() override { return 0; }
+  bool CancelRead() override { return true; }
+  void Interrupt() override {}
+};
+
 }  // namespace mvx::wintest

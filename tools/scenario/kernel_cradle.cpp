@@ -93,6 +93,12 @@ std::string KernelDeviceRefusal(const KernelPath& path, const emu::DeviceIdentit
       return "a report of " + std::to_string(length) + " bytes (report ID included) is beyond " +
              KindName(path.Kind) + " (1 to " + std::to_string(limit) + " data bytes)";
   }
+  // uhid carries the name in a zero-terminated field; a longer product string
+  // would reach the tool cut, unlike on the simulated backend.
+  constexpr std::size_t kUhidNameMax = sizeof(emu::uhid::Create2::Name) - 1;
+  if (path.Kind == KernelDevice::Uhid && identity.Product.size() > kUhidNameMax)
+    return "a product string of " + std::to_string(identity.Product.size()) +
+           " bytes is beyond uhid (" + std::to_string(kUhidNameMax) + " bytes)";
   return {};
 }
 

@@ -215,6 +215,8 @@ class ClosableScheduler : public emu::IScheduler {
 // time ends (quiet_rule.h): what the real kernel and the scheduler may add.
 constexpr std::uint64_t kQuietMarginMs = 1500;
 
+constexpr std::uint64_t kNotPlayed = Runner::kNotPlayed;
+
 }  // namespace
 
 // Everything of one run. It is taken down in this order: the device
@@ -259,7 +261,9 @@ struct Runner::Session {
       Poll();
       if (!scenario_error.empty() || !skip_reason.empty()) return true;
       if (!quiet) return false;
-      const bool all_fired = std::find(fired.begin(), fired.end(), false) == fired.end();
+      bool all_fired = true;
+      for (std::size_t i = 0; i < fired.size(); ++i)
+        if (!fired[i] && (virtual_at.empty() || virtual_at[i] != kNotPlayed)) all_fired = false;
       const auto& times = transcript.Times();
       return MayEnd(*quiet, all_fired, loop->NowMs(), times.empty() ? 0 : times.back());
     });
@@ -304,6 +308,22 @@ struct Runner::Session {
   int last_state = -1;
   std::map<int, int> state_entries;
   std::vector<bool> fired;
+  std::vector<std::uint64_t> fired_at;  // loop ms, kNotPlayed until fired
+  // On real time, when the virtual run played each event. The run waits only
+  // for the events played there: a guard that never fired (an event for a
+  // command the file never reaches) does not hold it to its run_ms. An event
+  // at a time keeps its place among them (held until the events played
+  // before it have played, then as far after them as on the virtual clock):
+  // a slow kernel or wine must not let the file's reinsertion overtake the
+  // removal it follows.
+  std::vector<std::uint64_t> virtual_at;
+  std::vector<bool> held;
+  std::vector<bool> ever_held;
+  void Played(std::size_t i) {
+    fired[i] = true;
+    fired_at[i] = loop->NowMs();
+  }
+  void FireAtTime(std::size_t i);
   DownloadRate download;
 };
 
@@ -316,19 +336,23 @@ void Runner::Run() {
   // On real time, the same file on the virtual clock first: when its last
   // line comes tells when the real run may end.
   std::optional<QuietRule> quiet;
+  std::vector<std::uint64_t> virtual_at;
   if (options_.RealTime || options_.Kernel) {
     Runner twin(scenario_, nullptr);
     twin.Run();
     quiet = QuietRuleOf(twin.Lines(), twin.Times(), kQuietMarginMs);
+    virtual_at = twin.PlayedAt();
     if (options_.Report)
       *options_.Report << "run: on the virtual clock the last line at " << quiet->LastLineMs
                        << " ms; the real run ends after a silence of " << quiet->QuietMs
                        << " ms from then on\n";
   }
   Session session(scenario_, transcript_, options_);
+  session.virtual_at = std::move(virtual_at);
   session.Prepare();
   session.Start();
   session.RunFor(scenario_.RunMs, quiet ? &*quiet : nullptr);
+  played_at_ = session.fired_at;
   if (quiet && options_.Report)
     *options_.Report << "run: ended after " << session.loop->NowMs() << " ms of real time\n";
   if (!session.skip_reason.empty()) throw ScenarioSkipped(session.skip_reason);
@@ -412,7 +436,7 @@ void Runner::Session::Start() {
                                          : r.Text.find(e.BoxText) != std::string::npos &&
                                                boxes_with_text[e.BoxText] == e.Occurrence;
       if (!due) continue;
-      fired[i] = true;
+      Played(i);
       Fire(e);
     }
   };
@@ -438,18 +462,18 @@ void Runner::Session::Start() {
   }
 
   fired.assign(scenario.Events.size(), false);
+  fired_at.assign(scenario.Events.size(), kNotPlayed);
+  held.assign(scenario.Events.size(), false);
+  ever_held.assign(scenario.Events.size(), false);
   for (std::size_t i = 0; i < scenario.Events.size(); ++i) {
     const Event& e = scenario.Events[i];
     if (e.When != Trigger::AtMs) continue;
-    loop->At(e.Ms, [this, i] {
-      fired[i] = true;
-      Fire(scenario.Events[i]);
-    });
+    loop->At(e.Ms, [this, i] { FireAtTime(i); });
   }
 
   for (std::size_t i = 0; i < scenario.Events.size(); ++i) {
     if (scenario.Events[i].When != Trigger::AtStart) continue;
-    fired[i] = true;
+    Played(i);
     Fire(scenario.Events[i]);
   }
 
@@ -468,7 +492,7 @@ void Runner::Session::Poll() {
     for (std::size_t i = 0; i < scenario.Events.size(); ++i) {
       const Event& e = scenario.Events[i];
       if (e.When == Trigger::AtState && e.State == state && e.Occurrence == entry && !fired[i]) {
-        fired[i] = true;
+        Played(i);
         Fire(e);
       }
     }
@@ -477,10 +501,41 @@ void Runner::Session::Poll() {
     const Event& e = scenario.Events[i];
     if (e.When != Trigger::AtCommand || fired[i]) continue;
     if (DeviceNamed(e.WatchedDevice).Model.CommandCount(e.Command) >= e.Occurrence) {
-      fired[i] = true;
+      Played(i);
       Fire(e);
     }
   }
+  for (std::size_t i = 0; i < held.size(); ++i)
+    if (held[i]) FireAtTime(i);
+}
+
+void Runner::Session::FireAtTime(std::size_t i) {
+  if (fired[i]) return;
+  held[i] = false;
+  const std::uint64_t at = virtual_at.empty() ? kNotPlayed : virtual_at[i];
+  if (at != kNotPlayed) {
+    std::uint64_t due = 0;
+    for (std::size_t j = 0; j < virtual_at.size(); ++j) {
+      if (virtual_at[j] == kNotPlayed || virtual_at[j] >= at) continue;
+      if (!fired[j]) {
+        // Poll tries again once that event has played.
+        if (options.Report && !ever_held[i])
+          *options.Report << "run: event " << i + 1 << " (at " << scenario.Events[i].Ms
+                          << " ms) held at " << loop->NowMs()
+                          << " ms for the events the virtual run played before it\n";
+        ever_held[i] = true;
+        held[i] = true;
+        return;
+      }
+      due = std::max(due, fired_at[j] + (at - virtual_at[j]));
+    }
+    if (due > loop->NowMs()) {
+      loop->At(due, [this, i] { FireAtTime(i); });
+      return;
+    }
+  }
+  Played(i);
+  Fire(scenario.Events[i]);
 }
 
 void Runner::Session::Fire(const Event& e) {

@@ -46,12 +46,17 @@ class Runner {
   void Run();
   const std::vector<std::string>& Lines() const { return transcript_.Lines(); }
   const std::vector<std::uint64_t>& Times() const { return transcript_.Times(); }
+  // When the run played each of the scenario's events (ms on its clock), in
+  // the file's order; kNotPlayed for those it never played.
+  static constexpr std::uint64_t kNotPlayed = UINT64_MAX;
+  const std::vector<std::uint64_t>& PlayedAt() const { return played_at_; }
 
  private:
   struct Session;
   const Scenario& scenario_;
   Transcript transcript_;
   Options options_;
+  std::vector<std::uint64_t> played_at_;
 };
 
 }  // namespace mvx::scenario

@@ -62,21 +62,11 @@ done
 [ -n "$port" ] || fail "the relay did not start: $(cat "$RESULTS/relay.log")"
 
 # Wine's server, its services and the HID bus driver start once, not within
-# the first file's time; then one Merovox comes and goes, so that its HID
-# interface is registered in the prefix before the tool first scans. Wine
-# numbers the DevInst of a device-info set by position, interfaces no longer
-# present included: an interface new to the prefix takes the number of the
-# device after it, which moves up one. The tool tells devices apart by
-# DevInst, as on Windows, where it is the devnode's own handle; under wine it
-# would take the new Merovox for the mouse it already lists.
+# the first file's time. No Merovox needs to come first: wine numbers DevInst
+# by position in the set, and under wine the tool tells devices apart by
+# their interface paths.
 wineserver -p
 "$wine" cmd /c exit >/dev/null 2>&1
-"$MVX_BUILD/emulator/uhid/mvx-uhid-device" --quiet >"$RESULTS/warm-up.log" 2>&1 &
-warm_up=$!
-sleep 4
-kill -TERM $warm_up
-wait $warm_up
-sleep 1
 echo "$TEST: wine ready in $(( $(now_ms) - t0 )) ms"
 
 run_player() { "$wine" "$exe" "$@"; }
