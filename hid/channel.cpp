@@ -77,7 +77,7 @@ void TForm1::SelectDevice(const std::vector<DeviceKey>& skip) {
 
 DeviceKey TForm1::KeyOf(const THidDevice* device) {
   if (device == nullptr) return {};
-  return {device->PnPInfo().Instance, device->PnPInfo().Path};
+  return {device->PnPInfo().Identity};
 }
 
 bool TForm1::Listed(const DeviceKey& key) const {

@@ -10,12 +10,12 @@ namespace mvx {
 
 class THidDevice;
 
-// Who a listed device is from one scan to the next: its instance and its
-// interface path. Empty: no device.
+// Who a listed device is from one scan to the next: the identity by which
+// the controller tells devices apart, new for every connection. Empty: no
+// device.
 struct DeviceKey {
-  std::uint32_t Instance = 0;
-  std::string Path;
-  bool Empty() const { return Path.empty() && Instance == 0; }
+  std::string Identity;
+  bool Empty() const { return Identity.empty(); }
   bool operator==(const DeviceKey&) const = default;
 };
 
