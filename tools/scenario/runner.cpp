@@ -215,7 +215,6 @@ class ClosableScheduler : public emu::IScheduler {
 // time ends (quiet_rule.h): what the real kernel and the scheduler may add.
 constexpr std::uint64_t kQuietMarginMs = 1500;
 
-constexpr std::uint64_t kNotPlayed = Runner::kNotPlayed;
 // How long a run on real time may go on beyond run_ms for events not yet
 // played.
 constexpr std::uint64_t kRealTimeGraceMs = 60000;
