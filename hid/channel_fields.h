@@ -11,11 +11,10 @@ namespace mvx {
 class THidDevice;
 
 // Who a listed device is from one scan to the next: the identity by which
-// the controller tells devices apart, new for every connection. Empty: no
-// device.
+// the controller tells devices apart, new for every connection (empty: no
+// device).
 struct DeviceKey {
   std::string Identity;
-  bool Empty() const { return Identity.empty(); }
   bool operator==(const DeviceKey&) const = default;
 };
 

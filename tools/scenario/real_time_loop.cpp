@@ -163,6 +163,10 @@ void RealTimeLoop::PollWatches(int timeout_ms) {
   for (const auto& w : watches_) fds.push_back({w->fd, POLLIN, 0});
   if (::poll(fds.data(), fds.size(), timeout_ms) <= 0) return;
   const auto watches = watches_;
+  // What was posted before a watch became ready happened first: a device's
+  // own line ("leaves the bus") comes before the tool hears of the change.
+  while (RunOnePosted()) {
+  }
   for (std::size_t i = 0; i < fds.size(); ++i)
     if ((fds[i].revents & POLLIN) && watches[i]->active) watches[i]->on_ready();
 #endif

@@ -20,6 +20,8 @@
 #include "emulator/loop_scheduler.h"
 #include "emulator/merovox_device.h"
 #include "emulator/sim_merovox.h"
+#include "hid/hid_controller.h"
+#include "hid/hid_device.h"
 #include "hid/platform_backend.h"
 #include "hid/sim/sim_backend.h"
 #include "package/package_builder.h"
@@ -214,6 +216,9 @@ class ClosableScheduler : public emu::IScheduler {
 // The margin over the virtual run's longest silence before a run on real
 // time ends (quiet_rule.h): what the real kernel and the scheduler may add.
 constexpr std::uint64_t kQuietMarginMs = 1500;
+// How long a device made or destroyed through a kernel may take to reach the
+// tool's list.
+constexpr std::uint64_t kSeenBoundMs = 10'000;
 
 // How long a run on real time may go on beyond run_ms for events not yet
 // played.
@@ -255,6 +260,24 @@ struct Runner::Session {
   void Finish();
   void Report();
   Device& DeviceNamed(const std::string& name);
+  // The devices the tool's controller lists as present.
+  int PresentDevices() const {
+    int count = 0;
+    for (int i = 0; i < form->HidCtrl1->Count(); ++i)
+      if (form->HidCtrl1->Device(i)->Present()) ++count;
+    return count;
+  }
+  // Through a kernel a device is made or destroyed at once but announced
+  // later (udev, wine's HID stack): the next scripted event waits until the
+  // tool has seen the change, or for a generous bound, so that a loaded
+  // machine keeps the file's order.
+  void AwaitTheToolSees(const std::function<bool()>& seen) {
+    if (!options.Kernel || seen()) return;
+    loop->RunFor(kSeenBoundMs, [this, &seen] {
+      Poll();
+      return seen() || !scenario_error.empty() || !skip_reason.empty();
+    });
+  }
   void Guarded(const std::function<void()>& handler) { form->Guarded(handler); }
   // Runs the loop for ms; stops early when the run cannot go on as asked,
   // or when the quiet rule says a run on real time has ended.
@@ -323,9 +346,13 @@ struct Runner::Session {
       if (!fired[i] && (virtual_at.empty() || virtual_at[i] != kNotPlayed)) return false;
     return true;
   }
+  // Events at a time whose action is still going on (waiting for the tool),
+  // and when each event's action was over.
+  std::vector<bool> playing;
+  std::vector<std::uint64_t> settled_at;
   void Played(std::size_t i) {
     fired[i] = true;
-    fired_at[i] = loop->NowMs();
+    fired_at[i] = settled_at[i] = loop->NowMs();
   }
   void FireAtTime(std::size_t i);
   DownloadRate download;
@@ -473,6 +500,8 @@ void Runner::Session::Start() {
 
   fired.assign(scenario.Events.size(), false);
   fired_at.assign(scenario.Events.size(), kNotPlayed);
+  playing.assign(scenario.Events.size(), false);
+  settled_at.assign(scenario.Events.size(), kNotPlayed);
   held.assign(scenario.Events.size(), false);
   ever_held.assign(scenario.Events.size(), false);
   for (std::size_t i = 0; i < scenario.Events.size(); ++i) {
@@ -527,7 +556,7 @@ void Runner::Session::FireAtTime(std::size_t i) {
     std::uint64_t due = 0;
     for (std::size_t j = 0; j < virtual_at.size(); ++j) {
       if (virtual_at[j] == kNotPlayed || virtual_at[j] >= at) continue;
-      if (!fired[j]) {
+      if (!fired[j] || playing[j]) {
         // Poll tries again once that event has played.
         if (options.Report && !ever_held[i])
           *options.Report << "run: event " << i + 1 << " (at " << scenario.Events[i].Ms
@@ -537,7 +566,7 @@ void Runner::Session::FireAtTime(std::size_t i) {
         held[i] = true;
         return;
       }
-      due = std::max(due, fired_at[j] + (at - virtual_at[j]));
+      due = std::max(due, settled_at[j] + (at - virtual_at[j]));
     }
     if (due > loop->NowMs()) {
       loop->At(due, [this, i] { FireAtTime(i); });
@@ -545,7 +574,12 @@ void Runner::Session::FireAtTime(std::size_t i) {
     }
   }
   Played(i);
+  // A device made through a kernel is waited for until the tool has seen it:
+  // the events after it keep their distance from that moment.
+  playing[i] = true;
   Fire(scenario.Events[i]);
+  playing[i] = false;
+  settled_at[i] = loop->NowMs();
 }
 
 void Runner::Session::Fire(const Event& e) {
@@ -553,17 +587,23 @@ void Runner::Session::Fire(const Event& e) {
     case Action::SetIn: {
       Device& d = DeviceNamed(e.Device);
       transcript.Add("device", d.Name + " set in");
+      const bool was_on_bus = d.Bus->OnBus();
+      const int listed = PresentDevices();
       d.Bus->SetIn();
       // A kernel device can be refused: the gadget's one controller taken by
       // another device on the bus, a descriptor the kernel rejects.
       if (options.Kernel && !d.Bus->OnBus() && skip_reason.empty())
         skip_reason = "the kernel did not take device \"" + d.Name + "\" into the cradle";
+      if (!was_on_bus) AwaitTheToolSees([this, listed] { return PresentDevices() > listed; });
       break;
     }
     case Action::Remove: {
       Device& d = DeviceNamed(e.Device);
       transcript.Add("device", d.Name + " removed");
+      const bool was_on_bus = d.Bus->OnBus();
+      const int listed = PresentDevices();
       d.Bus->Remove();
+      if (was_on_bus) AwaitTheToolSees([this, listed] { return PresentDevices() < listed; });
       break;
     }
     case Action::Send:
