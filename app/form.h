@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -153,6 +154,11 @@ class TForm1 : public PackageFields,
   static DeviceKey KeyOf(const THidDevice* device);
   bool Listed(const DeviceKey& key) const;
   bool ClaimListed(const DeviceKey& key);
+  // Claims the first listed device that wanted takes (as the current one).
+  bool ClaimFirst(const std::function<bool(const THidDevice&)>& wanted);
+  // Adds every listed device but the installed unit to the restart's
+  // bystanders: none of them is ever taken for the unit coming back.
+  void NoteRestartBystanders();
   void HidCtrl1DeviceChange(void* sender);
   // What a device change clears: the labels of the device and the format's
   // attempts.

@@ -3,7 +3,6 @@
 #include "base/codepage.h"
 #include "base/text.h"
 #include "deviceops/file_exchange.h"
-#include "hid/hid_controller.h"
 #include "protocol/layouts.h"
 #include "sequencer/state_table.h"
 
@@ -132,9 +131,7 @@ void TForm1::SendUpdateCommand() {
   }
   InstalledUnit = KeyOf(CurrentDevice);
   RestartBystanders.clear();
-  for (int i = 0; i < HidCtrl1->Count(); ++i)
-    if (HidCtrl1->Device(i) != CurrentDevice)
-      RestartBystanders.push_back(KeyOf(HidCtrl1->Device(i)));
+  NoteRestartBystanders();
   InstallingUnitListed = true;
   LogNote("Updating.");
   Label1.SetCaption("Updating.");

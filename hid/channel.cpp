@@ -57,21 +57,31 @@ void TForm1::SelectDevice(const std::vector<DeviceKey>& skip) {
   DeviceReady = false;
   if (CurrentDevice != nullptr) return;
   for (const AcceptedDevice& pair : kAcceptedDevices) {
+    const bool claimed = ClaimFirst([&](const THidDevice& d) {
+      return d.VendorID() == pair.VendorID && d.ProductID() == pair.ProductID &&
+             std::find(skip.begin(), skip.end(), KeyOf(&d)) == skip.end();
+    });
+    if (claimed) return;
+  }
+}
+
+bool TForm1::ClaimFirst(const std::function<bool(const THidDevice&)>& wanted) {
+  for (int i = 0; i < HidCtrl1->Count(); ++i) {
     THidDevice* device = nullptr;
-    if (skip.empty()) {
-      if (!HidCtrl1->ClaimByIds(pair.VendorID, pair.ProductID, device)) continue;
-    } else {
-      for (int i = 0; i < HidCtrl1->Count() && device == nullptr; ++i) {
-        const THidDevice* d = HidCtrl1->Device(i);
-        const bool eligible = d->VendorID() == pair.VendorID && d->ProductID() == pair.ProductID &&
-                              std::find(skip.begin(), skip.end(), KeyOf(d)) == skip.end();
-        HidCtrl1->ClaimByIndex(i, eligible, device);
-      }
-      if (device == nullptr) continue;
-    }
+    if (!HidCtrl1->ClaimByIndex(i, wanted(*HidCtrl1->Device(i)), device)) continue;
     CurrentDevice = device;
     DeviceReady = true;
-    return;
+    return true;
+  }
+  return false;
+}
+
+void TForm1::NoteRestartBystanders() {
+  for (int i = 0; i < HidCtrl1->Count(); ++i) {
+    const DeviceKey key = KeyOf(HidCtrl1->Device(i));
+    if (key != InstalledUnit && std::find(RestartBystanders.begin(), RestartBystanders.end(),
+                                          key) == RestartBystanders.end())
+      RestartBystanders.push_back(key);
   }
 }
 
@@ -91,16 +101,7 @@ bool TForm1::Listed(const DeviceKey& key) const {
 bool TForm1::ClaimListed(const DeviceKey& key) {
   DeviceReady = false;
   if (CurrentDevice != nullptr) return false;
-  for (int i = 0; i < HidCtrl1->Count(); ++i) {
-    const THidDevice* device = HidCtrl1->Device(i);
-    if (!device->Present() || KeyOf(device) != key) continue;
-    THidDevice* claimed = nullptr;
-    if (!HidCtrl1->ClaimByIndex(i, true, claimed)) return false;
-    CurrentDevice = claimed;
-    DeviceReady = true;
-    return true;
-  }
-  return false;
+  return ClaimFirst([&](const THidDevice& d) { return d.Present() && KeyOf(&d) == key; });
 }
 
 void TForm1::CloseDevice() {
@@ -171,12 +172,7 @@ void TForm1::HidCtrl1DeviceChange(void* /*sender*/) {
   if (SequencerState == state::AwaitRestart && CurrentDevice == nullptr && InstallingUnitListed) {
     if (Listed(InstalledUnit)) {
       // Whatever arrived meanwhile is another device, now and later.
-      for (int i = 0; i < HidCtrl1->Count(); ++i) {
-        const DeviceKey key = KeyOf(HidCtrl1->Device(i));
-        if (key != InstalledUnit && std::find(RestartBystanders.begin(), RestartBystanders.end(),
-                                              key) == RestartBystanders.end())
-          RestartBystanders.push_back(key);
-      }
+      NoteRestartBystanders();
       LogNote("device change.");
       return;
     }
