@@ -81,6 +81,7 @@ struct NodeInfo {
   std::uint16_t version = 0;
   std::string hid_name, hid_phys, driver;
   std::string usb_product, usb_manufacturer;
+  std::string location, serial;
   std::vector<std::uint8_t> descriptor;
   std::optional<ReportDescriptorInfo> reports;
 };
@@ -107,16 +108,20 @@ NodeInfo ReadNode(udev_device* node) {
   info.hid_name = Text(udev_device_get_property_value(hid, "HID_NAME"));
   info.hid_phys = Text(udev_device_get_property_value(hid, "HID_PHYS"));
   info.driver = Text(udev_device_get_driver(hid));
+  info.serial = hidraw::NameText(Text(udev_device_get_property_value(hid, "HID_UNIQ")));
   info.descriptor =
       ReadFile(Text(udev_device_get_syspath(hid)) + "/report_descriptor", kMaxDescriptor);
   if (!info.descriptor.empty())
     info.reports = ParseReportDescriptor(info.descriptor.data(), info.descriptor.size());
+  std::string usb_device;
   if (udev_device* usb = udev_device_get_parent_with_subsystem_devtype(hid, "usb", "usb_device")) {
+    usb_device = Text(udev_device_get_sysname(usb));
     info.usb_product = Text(udev_device_get_sysattr_value(usb, "product"));
     info.usb_manufacturer = Text(udev_device_get_sysattr_value(usb, "manufacturer"));
     if (auto bcd = hidraw::ParseHex16(Text(udev_device_get_sysattr_value(usb, "bcdDevice"))))
       info.version = *bcd;
   }
+  info.location = hidraw::PortLocation(usb_device, info.hid_phys);
   return info;
 }
 
@@ -366,6 +371,8 @@ std::vector<HidInterfaceInfo> HidrawBackend::Enumerate() {
     item.Identity = info.identity;
     item.Instance = it->second;
     item.Path = info.syspath;
+    item.Location = info.location;
+    item.SerialNumber = info.serial;
     item.Properties = Properties(info);
     list.push_back(std::move(item));
   }

@@ -75,6 +75,23 @@ std::optional<std::uint16_t> ParseHex16(std::string_view text) {
   return Hex(text, 4);
 }
 
+std::string NameText(std::string_view text) {
+  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  while (!text.empty() && space(text.front())) text.remove_prefix(1);
+  while (!text.empty() && space(text.back())) text.remove_suffix(1);
+  if (text.size() > kMaxNameText) return {};
+  const bool control = std::any_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+  return control ? std::string() : std::string(text);
+}
+
+std::string PortLocation(std::string_view usb_device_sysname, std::string_view hid_phys) {
+  std::string port = NameText(usb_device_sysname);
+  return !port.empty() ? port : NameText(hid_phys);
+}
+
 std::size_t NormaliseInputReport(bool numbered, const std::uint8_t* raw, std::size_t raw_length,
                                  std::uint8_t* out, std::size_t length) {
   if (out == nullptr || length == 0) return 0;

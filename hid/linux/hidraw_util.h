@@ -23,6 +23,19 @@ std::optional<HidId> ParseHidSysname(std::string_view name);
 // A hexadecimal sysfs attribute such as bcdDevice ("0100\n").
 std::optional<std::uint16_t> ParseHex16(std::string_view text);
 
+// The longest udev text taken as a port or a serial number; the kernel's own
+// (HID_PHYS, HID_UNIQ, a USB device's name) stay far below it.
+constexpr std::size_t kMaxNameText = 255;
+// A udev text fit to name a port or a serial number, without the white space
+// around it; empty when it is longer than kMaxNameText or holds a control
+// character, as a cut or garbled name could stand for another one.
+std::string NameText(std::string_view text);
+// The USB port a HID device is plugged into: the sysfs name of its USB device
+// ("1-2.3"), the same for every device set into that port; for a device with
+// no USB device above it (made through uhid, or on bluetooth) its HID_PHYS.
+// Empty when neither is a usable name.
+std::string PortLocation(std::string_view usb_device_sysname, std::string_view hid_phys);
+
 // One report as hidraw read it, into the delivery contract: report ID first
 // (0 prepended for a device without numbered reports), then zeros up to
 // length. Returns the bytes transferred: length (0 when length is 0).

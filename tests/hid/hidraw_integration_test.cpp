@@ -79,7 +79,8 @@ class PollLoop : public IEventLoop {
 class UhidDevice {
  public:
   static std::unique_ptr<UhidDevice> Create(const char* name, std::uint16_t vendor,
-                                            std::uint16_t product) {
+                                            std::uint16_t product, const char* phys = "",
+                                            const char* uniq = "") {
     const int fd = ::open("/dev/uhid", O_RDWR | O_CLOEXEC);
     if (fd < 0) return nullptr;
     auto device = std::unique_ptr<UhidDevice>(new UhidDevice(fd));
@@ -89,6 +90,8 @@ class UhidDevice {
     uhid_event ev{};
     ev.type = UHID_CREATE2;
     std::strncpy(reinterpret_cast<char*>(ev.u.create2.name), name, sizeof ev.u.create2.name - 1);
+    std::strncpy(reinterpret_cast<char*>(ev.u.create2.phys), phys, sizeof ev.u.create2.phys - 1);
+    std::strncpy(reinterpret_cast<char*>(ev.u.create2.uniq), uniq, sizeof ev.u.create2.uniq - 1);
     ev.u.create2.rd_size = sizeof kDescriptor;
     ev.u.create2.bus = 0x03;  // BUS_USB
     ev.u.create2.vendor = vendor;
@@ -160,6 +163,27 @@ TEST(HidrawBackendTest, UnknownPathsFailAsNoDevice) {
     EXPECT_EQ(backend.LastError(), static_cast<std::uint32_t>(ENODEV));
   }
   EXPECT_EQ(backend.ErrorMessage(EACCES), "Permission denied");
+}
+
+// A uhid device has no USB device above it: its port is the physical path
+// its maker gave, and its serial number the unique string.
+TEST(HidrawIntegrationTest, UhidDeviceIsLocatedByItsPhysicalPath) {
+  const std::string pid = std::to_string(::getpid());
+  const std::string name = "mvxtvup uhid port " + pid, phys = "mvx-cradle-" + pid,
+                    uniq = "SN" + pid;
+  auto uhid = UhidDevice::Create(name.c_str(), 0x5E3A, 0x7E58, phys.c_str(), uniq.c_str());
+  if (!uhid) GTEST_SKIP() << "/dev/uhid cannot be opened (needs root and the uhid module)";
+  auto bare = UhidDevice::Create((name + " bare").c_str(), 0x5E3A, 0x7E59);
+  ASSERT_NE(bare, nullptr);
+  HidrawBackend backend;
+  const auto found = FindByName(backend, name, 5000);
+  ASSERT_TRUE(found.has_value()) << "the uhid device never showed up as a hidraw node";
+  EXPECT_EQ(found->Location, phys);
+  EXPECT_EQ(found->SerialNumber, uniq);
+  const auto unnamed = FindByName(backend, name + " bare", 5000);
+  ASSERT_TRUE(unnamed.has_value());
+  EXPECT_EQ(unnamed->Location, "");
+  EXPECT_EQ(unnamed->SerialNumber, "");
 }
 
 TEST(HidrawIntegrationTest, VirtualDeviceThroughUhid) {

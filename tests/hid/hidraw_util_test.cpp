@@ -87,5 +87,34 @@ TEST(HidrawUtilTest, ProductStringsFromUtf8) {
   EXPECT_EQ(Utf8ToUtf16(""), u"");
 }
 
+struct PortCase {
+  const char* name;
+  std::string usb_device, phys;
+  std::string location;
+};
+
+TEST(HidrawUtilTest, PortIsTheUsbDeviceElseThePhysicalPath) {
+  const std::string longest(kMaxNameText, 'p');
+  const PortCase cases[] = {
+      {"usb device", "1-2.3", "usb-0000:00:14.0-2.3/input0", "1-2.3"},
+      {"usb device with newline", "3-1\n", "", "3-1"},
+      {"uhid phys", "", "mvx-cradle-2", "mvx-cradle-2"},
+      {"bluetooth adapter", "", "00:1a:7d:da:71:13", "00:1a:7d:da:71:13"},
+      {"neither", "", "", ""},
+      {"blank phys", "", " \n", ""},
+      {"garbled usb name falls back", std::string("1-2\x01", 4), "phys-a", "phys-a"},
+      {"control byte in phys", "", std::string("ph\0ys", 5), ""},
+      {"delete in phys", "", "ph\x7Fys", ""},
+      {"longest phys", "", longest, longest},
+      {"over-long phys", "", longest + "q", ""},
+      {"over-long usb name falls back", longest + "1", "phys-b", "phys-b"},
+  };
+  for (const PortCase& c : cases)
+    EXPECT_EQ(PortLocation(c.usb_device, c.phys), c.location) << c.name;
+  EXPECT_EQ(NameText("  SN-0042\n"), "SN-0042");
+  EXPECT_EQ(NameText("メロボックス"), "メロボックス");
+  EXPECT_EQ(NameText("SN\t42"), "");
+}
+
 }  // namespace
 }  // namespace mvx::hidraw
