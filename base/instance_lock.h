@@ -1,6 +1,7 @@
-// One copy of the tool at a time: a lock named for what it guards (today the
-// whole PC; a cradle's place would do as well), held while the object lives
-// and given back by the system when the process ends, however it ends.
+// An exclusive lock named for what it guards (the whole PC, a cradle, a
+// slot; ToolLock in base/tool_lock.h combines them into the lock of one
+// copy), held while the object lives and given back by the system when the
+// process ends, however it ends.
 #pragma once
 
 #include <cstdint>

@@ -10,7 +10,7 @@
 #include "app/qt/main_window.h"
 #include "app/qt/qt_platform.h"
 #include "base/ini_profile.h"
-#include "base/instance_lock.h"
+#include "base/tool_lock.h"
 #include "hid/platform_backend.h"
 
 int main(int argc, char** argv) {
@@ -18,9 +18,10 @@ int main(int argc, char** argv) {
   int qt_argc = argc > 0 ? 1 : 0;
   QApplication app(qt_argc, argv);
   // A second copy would claim the same unit and interleave its commands.
-  mvx::InstanceLock::Outcome lock_outcome;
-  const auto lock = mvx::InstanceLock::Acquire(mvx::kInstanceLockName, lock_outcome);
-  if (lock_outcome == mvx::InstanceLock::Outcome::Busy) {
+  // The window serves every port: it runs beside no other copy.
+  mvx::ToolLock::Outcome lock_outcome;
+  const auto lock = mvx::ToolLock::Acquire("", lock_outcome);
+  if (lock_outcome == mvx::ToolLock::Outcome::Busy) {
     QMessageBox::warning(nullptr, QString::fromUtf8(mvx::kAppTitle),
                          QString::fromUtf8(mvx::kAlreadyRunning)
                              .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));

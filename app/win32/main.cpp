@@ -9,14 +9,15 @@
 #include "app/win32/win32_platform.h"
 #include "app/win32/win32_window.h"
 #include "base/ini_profile.h"
-#include "base/instance_lock.h"
+#include "base/tool_lock.h"
 #include "hid/platform_backend.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // A second copy would claim the same unit and interleave its commands.
-  mvx::InstanceLock::Outcome lock_outcome;
-  const auto lock = mvx::InstanceLock::Acquire(mvx::kInstanceLockName, lock_outcome);
-  if (lock_outcome == mvx::InstanceLock::Outcome::Busy) {
+  // The window serves every port: it runs beside no other copy.
+  mvx::ToolLock::Outcome lock_outcome;
+  const auto lock = mvx::ToolLock::Acquire("", lock_outcome);
+  if (lock_outcome == mvx::ToolLock::Outcome::Busy) {
     MessageBoxW(nullptr, mvx::Wide(mvx::kAlreadyRunning).c_str(), mvx::Wide(mvx::kAppTitle).c_str(),
                 MB_OK | MB_ICONWARNING);
     return 1;
