@@ -1,5 +1,6 @@
 // Enumeration of the present HID interfaces through the SetupAPI.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -15,6 +16,7 @@ using Kind = HidProperty::Kind;
 // Text up to the first zero byte, never past the end of the buffer: the
 // registry does not promise a terminator.
 std::string TextUpToZero(const char* data, std::size_t size) {
+  if (size == 0) return {};
   const void* zero = std::memchr(data, 0, size);
   return std::string(data, zero ? static_cast<const char*>(zero) - data : size);
 }
@@ -78,7 +80,91 @@ bool ReadInterfaceDetail(const SetupApiFunctions& api, HDEVINFO set,
   return !path.empty();
 }
 
+// What a devnode's registry property holds, cut to the buffer; empty when the
+// devnode does not have it.
+std::vector<char> NodeProperty(const SetupApiFunctions& api, DEVINST node, ULONG property) {
+  std::vector<char> buffer(kPropertyTextSize, 0);
+  ULONG length = static_cast<ULONG>(buffer.size());
+  if (api.GetDevNodeRegistryPropertyA == nullptr ||
+      api.GetDevNodeRegistryPropertyA(node, property, nullptr, buffer.data(), &length, 0) !=
+          CR_SUCCESS)
+    return {};
+  buffer.resize(std::min<std::size_t>(length, buffer.size()));
+  return buffer;
+}
+
+std::string NodeId(const SetupApiFunctions& api, DEVINST node) {
+  char id[MAX_DEVICE_ID_LEN + 1] = {};
+  if (api.GetDeviceIdA == nullptr || api.GetDeviceIdA(node, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS)
+    return {};
+  return TextUpToZero(id, sizeof id);
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+  const std::size_t length = std::strlen(prefix);
+  return text.size() >= length &&
+         std::equal(prefix, prefix + length, text.begin(), [](char a, char b) {
+           return std::toupper(static_cast<unsigned char>(a)) ==
+                  std::toupper(static_cast<unsigned char>(b));
+         });
+}
+
+bool ContainsNoCase(const std::string& text, const char* part) {
+  for (std::size_t at = 0; at < text.size(); ++at)
+    if (StartsWithNoCase(text.substr(at), part)) return true;
+  return false;
+}
+
+// A USB device's ID: "USB\<hardware>\<instance>"; an interface of a
+// composite device has "&MI_nn" in its hardware part.
+bool IsUsbDeviceId(const std::string& id) {
+  const std::size_t first = id.find('\\'), last = id.rfind('\\');
+  return first != std::string::npos && first != last && StartsWithNoCase(id, "USB\\") &&
+         !ContainsNoCase(id.substr(first, last - first), "&MI_");
+}
+
+std::string SerialFromInstanceId(const std::string& id) {
+  const std::string segment = id.substr(id.rfind('\\') + 1);
+  return segment.find('&') == std::string::npos ? segment : std::string();
+}
+
+// A composite device's interface is placed at "<device>#USBMI(n)"; the port
+// is the device's.
+std::string PortFromLocationPath(std::string path) {
+  const std::size_t mark = path.rfind('#');
+  if (mark != std::string::npos && StartsWithNoCase(path.substr(mark), "#USBMI("))
+    path.resize(mark);
+  return path;
+}
+
 }  // namespace
+
+UsbPort FindUsbPort(const SetupApiFunctions& api, DEVINST devnode) {
+  UsbPort port;
+  if (api.GetParent == nullptr) return port;
+  std::string information;
+  DEVINST node = devnode;
+  for (int level = 0; level < kMaxAncestors; ++level) {
+    DEVINST parent = 0;
+    if (api.GetParent(&parent, node, 0) != CR_SUCCESS || parent == node) break;
+    node = parent;
+    const std::string id = NodeId(api, node);
+    const bool usb_device = IsUsbDeviceId(id);
+    if (usb_device) port.SerialNumber = SerialFromInstanceId(id);
+    if (port.Location.empty()) {
+      const std::vector<char> paths = NodeProperty(api, node, CM_DRP_LOCATION_PATHS);
+      const std::vector<std::string> list = SplitList(paths.data(), paths.size());
+      if (!list.empty()) port.Location = PortFromLocationPath(list.front());
+    }
+    const std::vector<char> text = NodeProperty(api, node, CM_DRP_LOCATION_INFORMATION);
+    std::string here = TextUpToZero(text.data(), text.size());
+    if (information.empty() || (usb_device && !here.empty())) information = std::move(here);
+    // Above the USB device are its hubs, whose places are not its port.
+    if (usb_device) break;
+  }
+  if (port.Location.empty()) port.Location = information;
+  return port;
+}
 
 std::string GuidText(const GUID& guid) {
   char text[40];
@@ -122,6 +208,9 @@ std::vector<HidInterfaceInfo> EnumerateInterfaces(const SetupApiFunctions& api, 
                         ? info.Path
                         : std::to_string(device.DevInst) + ' ' + info.Path;
     info.Properties = ReadRegistryProperties(api, set, device);
+    UsbPort port = FindUsbPort(api, device.DevInst);
+    info.Location = std::move(port.Location);
+    info.SerialNumber = std::move(port.SerialNumber);
     found.push_back(std::move(info));
   }
   api.DestroyDeviceInfoList(set);

@@ -6,6 +6,7 @@
 
 #include "base/windows_api.h"
 // windows.h first
+#include <cfgmgr32.h>
 #include <setupapi.h>
 
 #include <cstddef>
@@ -66,6 +67,12 @@ struct SetupApiFunctions {
   BOOL(WINAPI* GetDeviceRegistryPropertyA)
   (HDEVINFO, PSP_DEVINFO_DATA, DWORD, PDWORD, PBYTE, DWORD, PDWORD) = nullptr;
   BOOL(WINAPI* DestroyDeviceInfoList)(HDEVINFO) = nullptr;
+  // cfgmgr32.dll's, for the walk up from an interface's device to its USB
+  // device. Optional: without them Location and SerialNumber stay empty.
+  CONFIGRET(WINAPI* GetParent)(PDEVINST, DEVINST, ULONG) = nullptr;
+  CONFIGRET(WINAPI* GetDeviceIdA)(DEVINST, PSTR, ULONG, ULONG) = nullptr;
+  CONFIGRET(WINAPI* GetDevNodeRegistryPropertyA)
+  (DEVINST, ULONG, PULONG, PVOID, PULONG, ULONG) = nullptr;
 };
 
 struct HidDllFunctions {
@@ -79,6 +86,8 @@ struct HidDllFunctions {
 
 // The functions as the loaded libraries have them; a missing one stays null.
 SetupApiFunctions LookUpSetupApi(HMODULE setupapi);
+// Adds cfgmgr32's functions to a table.
+void LookUpConfigManager(HMODULE cfgmgr32, SetupApiFunctions& functions);
 HidDllFunctions LookUpHidDll(HMODULE hid);
 bool Complete(const SetupApiFunctions& functions);
 bool Complete(const HidDllFunctions& functions);
@@ -101,6 +110,21 @@ constexpr DWORD kPropertyListSize = 16384;
 // read; a failing read gives 0, empty text or an empty list.
 std::vector<HidProperty> ReadRegistryProperties(const SetupApiFunctions& api, HDEVINFO set,
                                                 SP_DEVINFO_DATA& device);
+
+// Where the USB device of an interface's devnode is plugged in and its serial
+// number. Its parents are walked up to the USB device (at most kMaxAncestors
+// of them): the port is the first location path of the first that has one
+// (for an interface of a composite device without its "#USBMI(n)"), else the
+// USB device's location information, else that of the first that has it,
+// else nothing. The serial number is the last segment of the USB device's
+// instance ID ("USB\VID_5E3A&PID_0051\MVX0042") where the device has one:
+// Windows makes up a segment with '&' for a device without.
+struct UsbPort {
+  std::string Location;
+  std::string SerialNumber;
+};
+constexpr int kMaxAncestors = 16;
+UsbPort FindUsbPort(const SetupApiFunctions& api, DEVINST devnode);
 
 // What names one connection of an interface. A DevInst is only valid while
 // its device is present: after a removal the same value can name the device

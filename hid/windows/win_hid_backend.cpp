@@ -34,6 +34,12 @@ SetupApiFunctions LookUpSetupApi(HMODULE setupapi) {
   return f;
 }
 
+void LookUpConfigManager(HMODULE cfgmgr32, SetupApiFunctions& f) {
+  LookUp(cfgmgr32, "CM_Get_Parent", f.GetParent);
+  LookUp(cfgmgr32, "CM_Get_Device_IDA", f.GetDeviceIdA);
+  LookUp(cfgmgr32, "CM_Get_DevNode_Registry_PropertyA", f.GetDevNodeRegistryPropertyA);
+}
+
 HidDllFunctions LookUpHidDll(HMODULE hid) {
   HidDllFunctions f;
   LookUp(hid, "HidD_GetHidGuid", f.GetHidGuid);
@@ -102,6 +108,7 @@ std::string SystemErrorMessage(std::uint32_t code) {
 struct WinHidBackend::Libraries {
   HMODULE setupapi = nullptr;
   HMODULE hid = nullptr;
+  HMODULE cfgmgr32 = nullptr;
   win::SetupApiFunctions setup;
   win::HidDllFunctions hid_fns;
   GUID guid = win::kStandardHidGuid;
@@ -111,6 +118,9 @@ struct WinHidBackend::Libraries {
     if (setupapi == nullptr) return;
     setup = win::LookUpSetupApi(setupapi);
     if (!win::Complete(setup)) return;
+    // Only the devices' ports and serial numbers need it.
+    cfgmgr32 = LoadLibraryA("cfgmgr32.dll");
+    if (cfgmgr32 != nullptr) win::LookUpConfigManager(cfgmgr32, setup);
     hid = LoadLibraryA(hid_name.c_str());
     if (hid == nullptr) return;
     hid_fns = win::LookUpHidDll(hid);
@@ -124,6 +134,7 @@ struct WinHidBackend::Libraries {
 
   ~Libraries() {
     if (hid != nullptr) FreeLibrary(hid);
+    if (cfgmgr32 != nullptr) FreeLibrary(cfgmgr32);
     if (setupapi != nullptr) FreeLibrary(setupapi);
   }
 

@@ -32,8 +32,17 @@ struct FakePropertyAnswer {
   std::vector<std::uint8_t> bytes;  // written into the caller's buffer, cut to its size
 };
 
+// A devnode above the interfaces' devices, as cfgmgr32 tells it.
+struct FakeNode {
+  DEVINST parent = 0;  // 0: the root, no parent
+  std::string id;
+  std::string location_paths;  // the multi-string's bytes; empty: none
+  std::string location_information;
+};
+
 struct FakeSetupApi {
   std::vector<FakeInterface> interfaces;
+  std::map<DEVINST, FakeNode> nodes;
   bool class_devs_fail = false;
   DWORD class_devs_flags = 0;
   int destroyed = 0;
@@ -111,6 +120,43 @@ BOOL WINAPI FakeGetProperty(HDEVINFO, PSP_DEVINFO_DATA device, DWORD code, PDWOR
   return it->second.ok ? TRUE : FALSE;
 }
 
+CONFIGRET WINAPI FakeGetParent(PDEVINST parent, DEVINST node, ULONG) {
+  auto it = g_fake->nodes.find(node);
+  if (it == g_fake->nodes.end() || it->second.parent == 0) return CR_NO_SUCH_DEVNODE;
+  *parent = it->second.parent;
+  return CR_SUCCESS;
+}
+
+// Writes the whole ID, without a terminator when it fills the buffer.
+CONFIGRET WINAPI FakeGetDeviceId(DEVINST node, PSTR buffer, ULONG length, ULONG) {
+  auto it = g_fake->nodes.find(node);
+  if (it == g_fake->nodes.end()) return CR_NO_SUCH_DEVNODE;
+  const std::string& id = it->second.id;
+  if (id.size() > length) return CR_BUFFER_SMALL;
+  std::memcpy(buffer, id.data(), id.size());
+  if (id.size() < length) buffer[id.size()] = 0;
+  return CR_SUCCESS;
+}
+
+CONFIGRET WINAPI FakeGetNodeProperty(DEVINST node, ULONG property, PULONG, PVOID buffer,
+                                     PULONG length, ULONG) {
+  auto it = g_fake->nodes.find(node);
+  if (it == g_fake->nodes.end()) return CR_NO_SUCH_DEVNODE;
+  const std::string& value = property == CM_DRP_LOCATION_PATHS ? it->second.location_paths
+                             : property == CM_DRP_LOCATION_INFORMATION
+                                 ? it->second.location_information
+                                 : std::string();
+  if (value.empty()) return CR_NO_SUCH_VALUE;
+  const ULONG needed = static_cast<ULONG>(value.size());
+  if (needed > *length) {
+    *length = needed;
+    return CR_BUFFER_SMALL;
+  }
+  std::memcpy(buffer, value.data(), value.size());
+  *length = needed;
+  return CR_SUCCESS;
+}
+
 BOOL WINAPI FakeDestroy(HDEVINFO) {
   ++g_fake->destroyed;
   return TRUE;
@@ -128,6 +174,11 @@ class WinEnumerationTest : public ::testing::Test {
     api.GetDeviceInterfaceDetailA = FakeGetDetail;
     api.GetDeviceRegistryPropertyA = FakeGetProperty;
     api.DestroyDeviceInfoList = FakeDestroy;
+    if (config_manager_) {
+      api.GetParent = FakeGetParent;
+      api.GetDeviceIdA = FakeGetDeviceId;
+      api.GetDevNodeRegistryPropertyA = FakeGetNodeProperty;
+    }
     return win::EnumerateInterfaces(api, win::kStandardHidGuid);
   }
 
@@ -136,6 +187,7 @@ class WinEnumerationTest : public ::testing::Test {
   }
 
   FakeSetupApi fake_;
+  bool config_manager_ = true;
 };
 
 TEST_F(WinEnumerationTest, FindsPresentInterfacesInOrderAndSkipsUnreadableOnes) {
@@ -240,6 +292,89 @@ INSTANTIATE_TEST_SUITE_P(
                                    0,
                                    0,
                                    {"xxx", std::string(win::kPropertyListSize - 4, 'x')}}),
+    [](const auto& case_info) { return std::string(case_info.param.name); });
+
+// ---- The USB port above an interface ---------------------------------------
+
+// The tree above the interface's devnode 10, and the port and serial number
+// found in it.
+struct PortCase {
+  const char* name;
+  std::map<DEVINST, FakeNode> nodes;
+  std::string location, serial;
+  bool config_manager = true;
+};
+
+class WinUsbPortTest : public WinEnumerationTest, public ::testing::WithParamInterface<PortCase> {};
+
+TEST_P(WinUsbPortTest, LocationAndSerialNumberOfTheUsbDevice) {
+  const PortCase& c = GetParam();
+  fake_.interfaces = {{"\\\\?\\hid#vid_5e3a&pid_0051#a", 10}};
+  fake_.nodes = c.nodes;
+  config_manager_ = c.config_manager;
+  const auto found = Enumerate();
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].Location, c.location);
+  EXPECT_EQ(found[0].SerialNumber, c.serial);
+  const auto pnp = THidPnPInfo::FromInterface(found[0]);
+  EXPECT_EQ(pnp->Location, c.location);
+}
+
+const std::string kPort3 = "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(3)";
+const std::string kPaths = kPort3 + std::string("\0ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)\0\0", 35);
+const FakeNode kHidNode{11, "HID\\VID_5E3A&PID_0051\\7&1A2B&0&0000", "", ""};
+const FakeNode kRootHub{0, "USB\\ROOT_HUB30\\4&1F2E&0&0", "PCIROOT(0)#PCI(1400)#USBROOT(0)", ""};
+
+INSTANTIATE_TEST_SUITE_P(
+    Trees, WinUsbPortTest,
+    ::testing::Values(
+        // HID devnode, a USB interface without paths, the USB device with them.
+        PortCase{"PathsOnTheGrandparent",
+                 {{10, kHidNode},
+                  {11, {12, "USB\\VID_5E3A&PID_0051&MI_00\\8&3C&0&0000", "", "0000.0014.0000"}},
+                  {12, {13, "USB\\VID_5E3A&PID_0051\\MVX0042", kPaths, "Port_#0003.Hub_#0001"}},
+                  {13, kRootHub}},
+                 kPort3,
+                 "MVX0042"},
+        // The interface has paths of its own; the port is its device's.
+        PortCase{"PathsOfACompositeInterface",
+                 {{10, kHidNode},
+                  {11, {12, "USB\\VID_5E3A&PID_0051&MI_01\\8&3C&0&0001", kPort3 + "#USBMI(1)", ""}},
+                  {12, {13, "USB\\VID_5E3A&PID_0051\\6&2F1A3B&0&3", kPaths, ""}},
+                  {13, kRootHub}},
+                 kPort3,
+                 ""},
+        PortCase{"LocationInformationWithoutPaths",
+                 {{10, kHidNode},
+                  {11, {12, "USB\\VID_5E3A&PID_0051\\6&2F1A3B&0&3", "", "Port_#0003.Hub_#0001"}},
+                  {12, {0, "USB\\ROOT_HUB30\\4&1F2E&0&0", "", "root hub"}}},
+                 "Port_#0003.Hub_#0001",
+                 ""},
+        // The USB device's own place, not its interface's or its hub's.
+        PortCase{"LocationInformationOfTheUsbDevice",
+                 {{10, kHidNode},
+                  {11, {12, "USB\\VID_5E3A&PID_0051&MI_00\\8&3C&0&0000", "", "0000.0014.0000"}},
+                  {12, {13, "USB\\VID_5E3A&PID_0051\\MVX0042", "", "Port_#0003.Hub_#0001"}},
+                  {13, {0, "USB\\VID_05E3&PID_0610\\5&1&0&2", kPaths, "Port_#0002.Hub_#0001"}}},
+                 "Port_#0003.Hub_#0001",
+                 "MVX0042"},
+        PortCase{"NoneAtAll",
+                 {{10, kHidNode}, {11, {12, "WINEBUS\\VID_5E3A&PID_0051\\0", "", ""}}, {12, {}}},
+                 "",
+                 ""},
+        PortCase{"NoConfigManager",
+                 {{10, kHidNode}, {11, {0, "USB\\VID_5E3A&PID_0051\\MVX0042", kPaths, ""}}},
+                 "",
+                 "",
+                 false},
+        // A tree that loops and an ID that fills the buffer end the walk
+        // cleanly.
+        PortCase{"ParentsInALoop",
+                 {{10, kHidNode},
+                  {11, {12, std::string(MAX_DEVICE_ID_LEN, 'U'), "", ""}},
+                  {12, {11, "HID\\LOOP\\0", "", ""}}},
+                 "",
+                 ""}),
     [](const auto& case_info) { return std::string(case_info.param.name); });
 
 // ---- The controller over the stand-in set ----------------------------------
@@ -386,7 +521,14 @@ TEST(WinSetupApiTest, TheSystemAcceptsTheCompilerSizedStructures) {
   EXPECT_TRUE(with_32_bit_size);
 #endif
 
-  const auto found = win::EnumerateInterfaces(api, kMonitorInterface);
+  // With the walk up the device tree, through the system's own cfgmgr32.
+  HMODULE cfgmgr32 = LoadLibraryA("cfgmgr32.dll");
+  ASSERT_NE(cfgmgr32, nullptr);
+  win::SetupApiFunctions walking = api;
+  win::LookUpConfigManager(cfgmgr32, walking);
+  EXPECT_NE(walking.GetParent, nullptr);
+  const auto found = win::EnumerateInterfaces(walking, kMonitorInterface);
+  FreeLibrary(cfgmgr32);
   FreeLibrary(setupapi);
   ASSERT_FALSE(found.empty());
   EXPECT_THAT(found[0].Path, StartsWith("\\\\?\\"));
