@@ -40,9 +40,6 @@ struct FormServices {
 };
 
 inline constexpr const char* kAppTitle = "MVXTVUP";
-// The window takes this lock for the whole PC: one copy at a time drives the
-// cradle.
-inline constexpr const char* kInstanceLockName = "pc";
 inline constexpr const char* kAlreadyRunning =
     "MVXTVUP is already running.\r\nMVXTVUPは既に起動しています。";
 // The directions of a log line; any other value writes a note.
@@ -154,7 +151,11 @@ class TForm1 : public PackageFields,
   static DeviceKey KeyOf(const THidDevice* device);
   bool Listed(const DeviceKey& key) const;
   bool ClaimListed(const DeviceKey& key);
-  // Claims the first listed device that wanted takes (as the current one).
+  // Whether the device is set into the port this copy serves (any port
+  // when Cradle is empty).
+  bool OnCradle(const THidDevice& device) const;
+  // Claims the first listed device on this copy's port that wanted takes (as
+  // the current one).
   bool ClaimFirst(const std::function<bool(const THidDevice&)>& wanted);
   // Adds every listed device but the installed unit to the restart's
   // bystanders: none of them is ever taken for the unit coming back.

@@ -52,6 +52,14 @@ class AtomicFileWriter {
   bool committed_ = false;
 };
 
+// One record appended to a file that several processes append to, and that
+// must never hold a torn line: under an exclusive lock of the file, the
+// text (header first when the file is empty; a line break first when a
+// crash left the last line unfinished) goes out in one write and is flushed
+// to the disk before the lock is let go. The file is made when missing.
+std::error_code AppendRecord(const std::string& path, std::string_view header,
+                             std::string_view line);
+
 // The whole file replaced by the bytes through an AtomicFileWriter.
 std::error_code ReplaceFileContents(const std::string& path, std::string_view bytes);
 

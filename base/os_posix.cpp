@@ -1,7 +1,11 @@
 // What the POSIX systems do their own way: files by name, the local time,
 // large blocks of memory.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -35,6 +39,46 @@ std::error_code RenameOver(const std::string& from, const std::string& to) {
 std::string FileNamePart(const std::string& path) {
   const std::size_t cut = path.find_last_of('/');
   return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::error_code AppendRecord(const std::string& path, std::string_view header,
+                             std::string_view line) {
+  auto failed = [] { return std::error_code(errno, std::generic_category()); };
+  // Read as well: the last byte tells whether a crash left a line unfinished.
+  const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return failed();
+  std::error_code error;
+  if (::flock(fd, LOCK_EX) != 0) {
+    error = failed();
+    ::close(fd);
+    return error;
+  }
+  struct stat info {};
+  std::string text;
+  if (::fstat(fd, &info) != 0) {
+    error = failed();
+  } else {
+    if (info.st_size == 0) {
+      text = header;
+    } else {
+      char last = '\n';
+      if (::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n') text = "\n";
+    }
+    text += line;
+    std::size_t done = 0;
+    while (!error && done < text.size()) {
+      const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0)
+        error = n < 0 ? failed() : std::make_error_code(std::errc::io_error);
+      else
+        done += static_cast<std::size_t>(n);
+    }
+    if (!error && ::fsync(fd) != 0) error = failed();
+  }
+  ::flock(fd, LOCK_UN);
+  ::close(fd);
+  return error;
 }
 
 bool LocalCalendarTime(std::time_t seconds, std::tm& out) {

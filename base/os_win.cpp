@@ -6,6 +6,7 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -53,6 +54,56 @@ std::error_code RenameOver(const std::string& from, const std::string& to) {
 std::string FileNamePart(const std::string& path) {
   const std::size_t cut = path.find_last_of("\\/:");
   return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::error_code AppendRecord(const std::string& path, std::string_view header,
+                             std::string_view line) {
+  auto failed = [] {
+    return std::error_code(static_cast<int>(GetLastError()), std::system_category());
+  };
+  const HANDLE file = CreateFileW(Utf8Path(path).c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return failed();
+  OVERLAPPED whole{};
+  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+    const std::error_code error = failed();
+    CloseHandle(file);
+    return error;
+  }
+  std::error_code error;
+  LARGE_INTEGER size{};
+  std::string text;
+  if (!GetFileSizeEx(file, &size)) {
+    error = failed();
+  } else {
+    if (size.QuadPart == 0) {
+      text = header;
+    } else {
+      char last = '\n';
+      DWORD got = 0;
+      OVERLAPPED at{};
+      at.Offset = static_cast<DWORD>((size.QuadPart - 1) & 0xFFFFFFFF);
+      at.OffsetHigh = static_cast<DWORD>((size.QuadPart - 1) >> 32);
+      if (ReadFile(file, &last, 1, &got, &at) && got == 1 && last != '\n') text = "\n";
+    }
+    text += line;
+    std::size_t done = 0;
+    while (!error && done < text.size()) {
+      DWORD written = 0;
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1u << 30));
+      if (!WriteFile(file, text.data() + done, chunk, &written, nullptr))
+        error = failed();
+      else if (written == 0)
+        error = std::make_error_code(std::errc::io_error);
+      else
+        done += written;
+    }
+    if (!error && !FlushFileBuffers(file)) error = failed();
+  }
+  UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
+  CloseHandle(file);
+  return error;
 }
 
 bool LocalCalendarTime(std::time_t seconds, std::tm& out) {

@@ -33,6 +33,19 @@ std::string_view TrimRightView(std::string_view text) {
   return text.substr(0, end);
 }
 
+std::string OneLine(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    if (text[i] == '\n' || text[i] == '\r')
+      out += " / ";
+    else
+      out += text[i];
+  }
+  return out;
+}
+
 std::string TrimRight(std::string_view text) {
   return std::string(TrimRightView(text));
 }

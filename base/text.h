@@ -8,6 +8,8 @@ namespace mvx {
 
 // Every occurrence of what removed, left to right, without rescanning.
 std::string RemoveAll(std::string_view text, std::string_view what);
+// A text on one line: each line break (CR LF, CR or LF) shown as " / ".
+std::string OneLine(std::string_view text);
 // Trailing blanks and control characters (codes 0 to 32) removed.
 std::string TrimRight(std::string_view text);
 std::string_view TrimRightView(std::string_view text);  // the same, without a copy

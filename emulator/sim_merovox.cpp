@@ -1,10 +1,12 @@
 #include "emulator/sim_merovox.h"
 
 #include <cerrno>
+#include <utility>
 
 namespace mvx::emu {
 
-SimMerovox::SimMerovox(SimBackend& sim, MerovoxDevice& device) : sim_(sim), device_(device) {
+SimMerovox::SimMerovox(SimBackend& sim, MerovoxDevice& device, std::string location)
+    : sim_(sim), device_(device), location_(std::move(location)) {
   device_.SetHost(MerovoxDevice::Host::OfCradle(
       [this](const std::uint8_t* report, std::size_t length) {
         const int id = DeviceId();
@@ -55,6 +57,7 @@ void SimMerovox::PlugNow() {
   config.ProductString.assign(identity.Product.begin(), identity.Product.end());
   config.InputReportByteLength = identity.InputReportLength;
   config.OutputReportByteLength = identity.OutputReportLength;
+  config.Location = location_;
   std::lock_guard<std::mutex> lock(mutex_);
   if (id_ < 0) id_ = sim_.Plug(config, this);
 }

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <mutex>
+#include <string>
 
 #include "emulator/merovox_device.h"
 #include "hid/sim/sim_backend.h"
@@ -13,7 +14,9 @@ namespace mvx::emu {
 
 class SimMerovox : public ISimDeviceModel {
  public:
-  SimMerovox(SimBackend& sim, MerovoxDevice& device);
+  // location: the USB port of the cradle, which every device set into it
+  // reports.
+  SimMerovox(SimBackend& sim, MerovoxDevice& device, std::string location = {});
   ~SimMerovox() override;
   SimMerovox(const SimMerovox&) = delete;
   SimMerovox& operator=(const SimMerovox&) = delete;
@@ -37,6 +40,7 @@ class SimMerovox : public ISimDeviceModel {
 
   SimBackend& sim_;
   MerovoxDevice& device_;
+  const std::string location_;
   mutable std::mutex mutex_;
   int id_ = -1;
 };

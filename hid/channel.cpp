@@ -65,12 +65,18 @@ void TForm1::SelectDevice(const std::vector<DeviceKey>& skip) {
   }
 }
 
+bool TForm1::OnCradle(const THidDevice& device) const {
+  return Cradle.empty() || device.PnPInfo().Location == Cradle;
+}
+
 bool TForm1::ClaimFirst(const std::function<bool(const THidDevice&)>& wanted) {
   for (int i = 0; i < HidCtrl1->Count(); ++i) {
+    const THidDevice& listed = *HidCtrl1->Device(i);
     THidDevice* device = nullptr;
-    if (!HidCtrl1->ClaimByIndex(i, wanted(*HidCtrl1->Device(i)), device)) continue;
+    if (!HidCtrl1->ClaimByIndex(i, OnCradle(listed) && wanted(listed), device)) continue;
     CurrentDevice = device;
     DeviceReady = true;
+    LastClaimed = KeyOf(device);
     return true;
   }
   return false;
@@ -191,8 +197,12 @@ void TForm1::HidCtrl1DeviceChange(void* /*sender*/) {
 
   // Waiting for the restart, the devices that were in their cradles when the
   // install went out are other units: none of them is the one coming back.
-  SelectDevice(SequencerState == state::AwaitRestart ? RestartBystanders
-                                                     : std::vector<DeviceKey>{});
+  std::vector<DeviceKey> passed_over;
+  if (SequencerState == state::AwaitRestart)
+    passed_over = RestartBystanders;
+  else if (!ReclaimEndedUnit)
+    passed_over.push_back(LastClaimed);
+  SelectDevice(passed_over);
   if (DeviceReady) {
     LogNote("Connect device : " + Utf16ToUtf8(CurrentDevice->GetProductText()));
     if (!PackagePath.empty()) Timer1.SetEnabled(true);

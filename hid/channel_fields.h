@@ -19,6 +19,16 @@ struct DeviceKey {
 };
 
 struct ChannelFields {
+  // The USB port (a device's Location) this copy serves: it claims only
+  // devices set into that port, the unit back from its restart included.
+  // Empty: any port.
+  std::string Cradle;
+  // The unit claimed last. The window takes a unit whose run has ended
+  // again at the next device change while it is still in the cradle (the
+  // operator is asked again); an unattended copy leaves it alone until it
+  // has been taken out (a unit set in again is a new connection).
+  DeviceKey LastClaimed;
+  bool ReclaimEndedUnit = true;
   THidDevice* CurrentDevice = nullptr;
   bool DeviceReady = false;
   bool ResponseReceived = false;

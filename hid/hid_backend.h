@@ -65,6 +65,13 @@ struct HidInterfaceInfo {
   // a number the backend assigns on first sight elsewhere).
   std::uint32_t Instance = 0;
   std::string Path;  // what Open takes
+  // The USB port the device is plugged into, the same for every device set
+  // into that port (a udev port path such as "1-2.3" on Linux, the location
+  // path on Windows); empty when the system does not tell it.
+  std::string Location;
+  // The serial number string of the USB device as its descriptor gives it,
+  // read without sending the device anything; empty when it has none.
+  std::string SerialNumber;
   std::vector<HidProperty> Properties;
 };
 

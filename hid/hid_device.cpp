@@ -28,6 +28,8 @@ std::unique_ptr<THidPnPInfo> THidPnPInfo::FromInterface(const HidInterfaceInfo& 
   pnp->Instance = info.Instance;
   pnp->Path = info.Path;
   pnp->Identity = info.Identity;
+  pnp->Location = info.Location;
+  pnp->SerialNumber = info.SerialNumber;
   auto number = [&](DeviceProperty code, std::uint32_t& field) {
     if (const HidProperty* p = FindProperty(info, code)) field = p->Number;
   };

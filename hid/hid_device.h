@@ -25,6 +25,8 @@ struct THidPnPInfo {
   std::uint32_t Instance = 0;
   std::string Path;
   std::string Identity;
+  std::string Location;
+  std::string SerialNumber;
   std::uint32_t Capabilities = 0;
   std::string Class;
   std::string ClassGUID;

@@ -425,6 +425,8 @@ std::vector<HidInterfaceInfo> SimBackend::Enumerate() {
     info.Identity = device->identity;
     info.Instance = device->instance;
     info.Path = device->path;
+    info.Location = device->config.Location;
+    info.SerialNumber = device->config.SerialNumber;
     info.Properties = SimProperties(device->config);
     list.push_back(std::move(info));
   }

@@ -39,6 +39,8 @@ struct SimDeviceConfig {
   bool Exclusive = false;                       // opens only query-only (ReadWriteAccess false)
   bool FailOpen = false;                        // no open at all: "Device cannot be opened"
   bool FailIdentify = false;                    // attributes fail: "Device cannot be identified"
+  std::string Location;                         // the USB port it is set into
+  std::string SerialNumber;                     // its USB serial number string
 };
 
 // Error codes are errno values (ENODEV for an unplugged device, EACCES for an

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "base/file_system.h"
+#include "base/text.h"
 #include "package/package_builder.h"
 
 namespace mvx::demo {
@@ -37,15 +38,6 @@ void Print(const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
-}
-
-std::string OneLine(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out += (text[i] == '\n' || text[i] == '\r') ? std::string(" / ") : std::string(1, text[i]);
-  }
-  return out;
 }
 
 std::string WriteSamplePackage(const std::string& folder) {

@@ -25,8 +25,6 @@ inline constexpr const char* kSampleVersion = "201035";
 
 // One line on standard output, flushed.
 void Print(const std::string& line);
-// A text on one line: CR LF shown as " / ".
-std::string OneLine(const std::string& text);
 
 // Writes the sample package (version kSampleVersion, 64 KiB of image) into
 // folder and returns its path.

@@ -17,6 +17,7 @@
 
 #include "app/form.h"
 #include "base/ini_profile.h"
+#include "base/real_time_loop.h"
 #include "emulator/loop_scheduler.h"
 #include "emulator/merovox_device.h"
 #include "emulator/sim_merovox.h"
@@ -30,7 +31,6 @@
 #include "tools/scenario/download_rate.h"
 #include "tools/scenario/fault_folder.h"
 #include "tools/scenario/quiet_rule.h"
-#include "tools/scenario/real_time_loop.h"
 
 namespace mvx::scenario {
 

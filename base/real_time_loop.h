@@ -1,4 +1,5 @@
-// A message loop on real time for the scenario runner's real-time mode:
+// A message loop on real time, for the console program and the scenario
+// runner's real-time mode:
 // timers fire when their interval has passed, posted calls run in order,
 // watched file descriptors are polled, and sleeps block.
 #pragma once
@@ -15,7 +16,7 @@
 
 #include "base/platform.h"
 
-namespace mvx::scenario {
+namespace mvx {
 
 class RealTimeLoop : public IEventLoop, public IClock {
  public:
@@ -58,4 +59,4 @@ class RealTimeLoop : public IEventLoop, public IClock {
   std::vector<std::shared_ptr<Watch>> watches_;
 };
 
-}  // namespace mvx::scenario
+}  // namespace mvx

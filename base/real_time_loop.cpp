@@ -1,4 +1,4 @@
-#include "tools/scenario/real_time_loop.h"
+#include "base/real_time_loop.h"
 
 #ifdef _WIN32
 #include "base/windows_api.h"
@@ -10,7 +10,7 @@
 
 #include "base/calendar.h"
 
-namespace mvx::scenario {
+namespace mvx {
 
 struct RealTimeLoop::Timer {
   std::function<void()> on_fire;
@@ -194,4 +194,4 @@ bool RealTimeLoop::RunFor(std::uint64_t ms, const std::function<bool()>& stop) {
   return false;
 }
 
-}  // namespace mvx::scenario
+}  // namespace mvx
