@@ -13,6 +13,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 head -c 5000 /dev/urandom > image.bin
 "$tvutool" build --version 201035 image.bin good.tvu > /dev/null || exit 1
+"$tvutool" build --version 211035 image.bin mockup.tvu > /dev/null || exit 1
 printf 'not a package' > bad.tvu
 
 # status  stdin      what the output must hold  arguments
@@ -29,6 +30,8 @@ done <<'TABLE'
 2|/dev/null|no terminal to answer|--units 1 good.tvu
 2|/dev/null|cannot be read|--demo 1 missing.tvu
 2|/dev/null|is refused|--demo 1 bad.tvu
+2|/dev/null|give --access-code|--demo 1 mockup.tvu
+2|/dev/null|is refused: Invalid|--demo 1 --access-code 0000 mockup.tvu
 3|/dev/null|no unit within 1 s|--yes --wait 1 --cradle program-test-nowhere good.tvu
 0|/dev/null|result: finished|--demo 2 --json --record demo.jsonl --log-dir logs
 TABLE
