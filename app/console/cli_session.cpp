@@ -98,7 +98,9 @@ int RunSession(const CliOptions& given, const SessionParts& parts) {
   };
   if (options.Demo) {
     options.Units = *options.Demo;
-    options.Yes = true;
+    // At a terminal the demo asks as a real run would; in a script it
+    // answers by itself.
+    if (!parts.AskTerminal) options.Yes = true;
   }
   if (!options.Yes && !parts.AskTerminal)
     return fail("no terminal to answer the confirmations on: give --yes.");
@@ -207,6 +209,7 @@ int RunSession(const CliOptions& given, const SessionParts& parts) {
   console_operator.Coming = [&watch] { watch.Poll(); };
   console_operator.Seen = [&watch](const BoxSeen& box) { watch.BoxSeen(box); };
 
+  bool stop = false, interrupted = false, no_unit = false;
   std::unique_ptr<DemoUnits> demo;
   if (parts.DemoHid) {
     demo =
@@ -214,7 +217,6 @@ int RunSession(const CliOptions& given, const SessionParts& parts) {
     demo->SetNextIn(300);
   }
 
-  bool stop = false, interrupted = false, no_unit = false;
   int presses = 0;
   int seen_interrupts = parts.Interrupts ? parts.Interrupts() : 0;
   SteadyClock::time_point waiting_since = SteadyClock::now();
@@ -229,7 +231,9 @@ int RunSession(const CliOptions& given, const SessionParts& parts) {
     }
   };
   form.Label1.OnChanged = [&] {
-    if (form.Label1.Caption() == kCradlePrompt && !watch.Active())
+    const bool more =
+        options.Units == 0 || static_cast<std::uint32_t>(watch.Ended()) < options.Units;
+    if (form.Label1.Caption() == kCradlePrompt && !watch.Active() && more && !interrupted)
       print("waiting for Merovox in the cradle" +
             (options.Cradle.empty() ? std::string() : " " + options.Cradle));
   };

@@ -263,7 +263,10 @@ void UnitWatch::Follow() {
     if (unit.At == Phase::Transfer && now == Phase::Install && unit.Percent < 100)
       print_("transfer 100%");
     unit.At = now;
-    if (now != Phase::Transfer) print_(PhaseName(now));
+    // The format states are passed through also when no format is asked for.
+    const bool shown =
+        now != Phase::Transfer && (now != Phase::Format || form_.CheckBoxFileFormat.Checked());
+    if (shown) print_(PhaseName(now));
   }
   if (unit.At == Phase::Transfer) {
     const long long max = form_.ProgressBar1.Max();
