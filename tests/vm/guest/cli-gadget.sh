@@ -57,9 +57,9 @@ echo "$TEST: $udc_a at location $loc_a, $udc_b at location $loc_b"
 [ "$loc_a" != "$loc_b" ] || fail "both ports at $loc_a"
 
 t0=$(now_ms)
-"$cli" --yes --cradle "$loc_a" --record A.csv --log-dir logs-a pkg.tvu >A.out 2>&1 &
+"$cli" --yes --cradle "$loc_a" --record A.csv --log-dir logs-a pkg.tvu </dev/null >A.out 2>&1 &
 cli_a=$!
-"$cli" --yes --cradle "$loc_b" --record B.csv --log-dir logs-b pkg.tvu >B.out 2>&1 &
+"$cli" --yes --cradle "$loc_b" --record B.csv --log-dir logs-b pkg.tvu </dev/null >B.out 2>&1 &
 cli_b=$!
 for i in $(seq 300); do
   grep -q "waiting for Merovox" A.out && grep -q "waiting for Merovox" B.out && break
@@ -74,7 +74,7 @@ for i in $(seq 300); do
   sleep 0.1
 done
 t1=$(now_ms)
-"$cli" --yes --cradle "$loc_a" --record C.csv pkg.tvu >C.out 2>&1 &
+"$cli" --yes --cradle "$loc_a" --record C.csv pkg.tvu </dev/null >C.out 2>&1 &
 wait_exit $! 20
 echo "$TEST: a third copy for $loc_a: status $status in $(($(now_ms) - t1)) ms: $(cat C.out)"
 [ $status -eq 2 ] || fail "a third copy for $loc_a ended with status $status"

@@ -24,7 +24,7 @@ take_out() {
 }
 
 t0=$(now_ms)
-"$cli" --yes --units 2 --wait 60 --record R.csv --log-dir logs pkg.tvu >cli.out 2>&1 &
+"$cli" --yes --units 2 --wait 60 --record R.csv --log-dir logs pkg.tvu </dev/null >cli.out 2>&1 &
 cli_pid=$!
 for n in 1 2; do
   set_in $n

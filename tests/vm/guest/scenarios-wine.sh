@@ -11,45 +11,14 @@ set -u
 TEST=scenarios-wine
 . "$MVX_ROOT/tests/vm/play-scenarios"
 exe=$MVX_WIN_BUILD/tools/scenario/mvxtvup-scenario.exe
-prefix=$MVX_VM_CACHE/wine
 fail() {
   echo "$TEST: FAIL ($*)"
   exit 1
 }
 [ -f "$exe" ] || fail "no $exe"
-[ -f "$prefix/.mvx-ready" ] || fail "no wine prefix in $prefix"
-# wineserver keeps its socket under /tmp, which is the host's, read-only
-# here: a tmpfs covers it, and the folders of the run that lie under it are
-# brought back into it.
-mkdir -p /run/host-tmp
-mount --bind /tmp /run/host-tmp
-mount -t tmpfs tmpfs /tmp
-for folder in "$MVX_ROOT" "$MVX_BUILD" "$MVX_WIN_BUILD" "$MVX_VM_CACHE"; do
-  case $folder in
-    /tmp/*)
-      mkdir -p "$folder"
-      mount --bind "/run/host-tmp/${folder#/tmp/}" "$folder" || fail "cannot bring $folder back"
-      ;;
-  esac
-done
-
-# The prefix as links to the host's read-only copy; the registry (which wine
-# writes) copied, and the prefix's own links (dosdevices/c: is ../drive_c)
-# kept as they are, so that they lead into the writable copy.
+. "$MVX_ROOT/tests/vm/wine-setup"
 t0=$(now_ms)
-mkdir -p /run/wine
-cp -rs "$prefix"/. /run/wine/
-(cd "$prefix" && find . -type l) | while IFS= read -r link; do
-  rm -f "/run/wine/$link"
-  cp -P "$prefix/$link" "/run/wine/$link"
-done
-for f in system.reg user.reg userdef.reg; do
-  rm -f "/run/wine/$f"
-  cp "$prefix/$f" "/run/wine/$f"
-done
-export WINEPREFIX=/run/wine HOME=/run WINEDEBUG="${MVX_WINEDEBUG:--all}"
-wine=/usr/lib/wine/wine64
-[ -x "$wine" ] || wine=wine
+wine_setup
 
 "$MVX_BUILD/emulator/uhid/mvx-uhid-relay" >"$RESULTS/relay.log" 2>&1 &
 relay=$!
@@ -65,8 +34,7 @@ done
 # the first file's time. No Merovox needs to come first: wine numbers DevInst
 # by position in the set, and under wine the tool tells devices apart by
 # their interface paths.
-wineserver -p
-"$wine" cmd /c exit >/dev/null 2>&1
+wine_start
 echo "$TEST: wine ready in $(( $(now_ms) - t0 )) ms"
 
 run_player() { "$wine" "$exe" "$@"; }
