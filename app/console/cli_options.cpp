@@ -156,7 +156,8 @@ ParsedOptions ParseOptions(std::span<const std::string> args) {
       return parsed;
     }
     if (!row->Store(options, value)) {
-      parsed.Error = "bad value for " + name + ": '" + value + "'";
+      parsed.Error = "bad value for " + name + ": '";
+      parsed.Error += value + "'";
       return parsed;
     }
   }

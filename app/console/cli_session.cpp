@@ -276,9 +276,9 @@ int RunSession(const CliOptions& given, const SessionParts& parts) {
       on_interrupt();
     }
     if (stop || watch.Active()) return;
-    if (interrupted) {
-      stop = true;
-    } else if (options.Units != 0 && static_cast<std::uint32_t>(watch.Ended()) >= options.Units) {
+    const bool all_done =
+        options.Units != 0 && static_cast<std::uint32_t>(watch.Ended()) >= options.Units;
+    if (interrupted || all_done) {
       stop = true;
     } else if (options.WaitSeconds &&
                SteadyClock::now() - waiting_since >= std::chrono::seconds(*options.WaitSeconds)) {

@@ -31,7 +31,7 @@ void PrintRaw(const std::string& text, std::FILE* to = stdout) {
 }
 
 // "hh:mm:ss [cradle] text"
-std::function<void(const std::string&)> LinePrinter(RealTimeLoop& loop, std::string cradle) {
+std::function<void(const std::string&)> LinePrinter(RealTimeLoop& loop, const std::string& cradle) {
   return [&loop, cradle](const std::string& text) {
     const LocalTime t = loop.Now();
     PrintRaw(Format("%02d:%02d:%02d ", t.hour, t.minute, t.second) +

@@ -19,7 +19,7 @@ constexpr const char* kColumns[] = {"start",         "end",     "cradle",      "
                                     "format",        "result",  "duration_s",  "log"};
 
 std::string CsvField(const std::string& text) {
-  const std::string line = OneLine(text);
+  std::string line = OneLine(text);
   if (line.find_first_of(",\"") == std::string::npos && line.find_first_of(" \t") != 0) return line;
   std::string out = "\"";
   for (char c : line) {

@@ -300,7 +300,7 @@ void UnitWatch::Interrupt() {
   End("Interrupted during the " + std::string(PhaseName(unit_->At)) + ".");
 }
 
-void UnitWatch::End(std::string result) {
+void UnitWatch::End(const std::string& result) {
   std::unique_ptr<Unit> unit = std::move(unit_);
   ended_run_ = unit->Run;
   UnitRecord& r = unit->Record;

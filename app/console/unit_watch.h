@@ -69,7 +69,7 @@ class UnitWatch {
   struct Unit;
   void Begin();
   void Follow();
-  void End(std::string result);
+  void End(const std::string& result);
   void LineAdded(std::string_view line);
   // What a log line of the unit tells for its record.
   void Learn(std::string_view body);

@@ -110,6 +110,7 @@ TEST(UnitRecordFile, AppendsWholeLinesFromManyWritersAndMendsATornEnd) {
   ScopedWorkDir::Write(path, CsvHeader() + "2026-12-10T00:00:00,half");
   const RecordFile file(path, false);
   std::vector<std::thread> writers;
+  writers.reserve(4);
   for (int w = 0; w < 4; ++w)
     writers.emplace_back([&file, w] {
       UnitRecord r = SampleRecord();
