@@ -27,7 +27,7 @@ const char* const kUsage =
     "  --record FILE         append a record of each unit to FILE (default:\n"
     "                        PACKAGE-record.csv beside the package, or .jsonl)\n"
     "  --json                write the record as JSON lines instead of CSV\n"
-    "  --log-dir DIR         each unit's log file (default: PACKAGE-logs beside\n"
+    "  --log-dir DIR         each unit's log file (default: mvxtvup-logs beside\n"
     "                        the record)\n"
     "  --cradle LOCATION     serve only the USB port LOCATION (see --list); copies\n"
     "                        bound to different ports run side by side\n"

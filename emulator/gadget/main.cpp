@@ -7,14 +7,9 @@
 //
 //   --udc NAME            the USB device controller (default: the first)
 //   --name NAME           the gadget's configfs name (default mvx-UDC)
-//   --product TEXT        the product name (default "Merovox TV")
-//   --ids VVVV:PPPP       vendor and product ID in hex (default 5E3A:0051)
-//   --version TEXT        the "VER" text (default 201026)
-//   --version-after TEXT  the version after an install of a file it holds
-//   --model TEXT, --detail TEXT, --language TEXT
-//   --serial PCB,BAT,SERIAL          the serial items "GSER" reports
-//   --serial-after PCB,BAT,SERIAL    the items after an install
-//   --latency MS, --backup MS, --install MS, --restart MS, --format MS
+//   the device's own options (emulator/device_options.h): --product,
+//   --ids, --version, --version-after, --model, --detail, --language,
+//   --serial, --serial-after, --latency, --backup, --install, --restart, --format
 //   --quiet               print only the closing summary
 #include <signal.h>
 
@@ -22,11 +17,11 @@
 #include <cstdio>
 #include <iostream>
 #include <mutex>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "emulator/device_options.h"
 #include "emulator/gadget/hidg_merovox.h"
 #include "emulator/merovox_device.h"
 #include "emulator/scheduler.h"
@@ -34,30 +29,6 @@
 namespace {
 
 using namespace mvx::emu;
-
-std::uint32_t Milliseconds(const std::string& text) {
-  std::size_t used = 0;
-  const unsigned long value = std::stoul(text, &used);
-  if (used != text.size() || value > 3'600'000) throw std::invalid_argument(text);
-  return static_cast<std::uint32_t>(value);
-}
-
-SerialItems Serial(const std::string& text) {
-  std::vector<std::string> items;
-  std::stringstream in(text);
-  for (std::string item; std::getline(in, item, ',');) items.push_back(item);
-  if (items.size() != 3) throw std::invalid_argument(text);
-  return {items[0], items[1], items[2]};
-}
-
-void Ids(const std::string& text, DeviceIdentity& id) {
-  if (text.size() != 9 || text[4] != ':') throw std::invalid_argument(text);
-  std::size_t used = 0;
-  id.VendorId = static_cast<std::uint16_t>(std::stoul(text.substr(0, 4), &used, 16));
-  if (used != 4) throw std::invalid_argument(text);
-  id.ProductId = static_cast<std::uint16_t>(std::stoul(text.substr(5), &used, 16));
-  if (used != 4) throw std::invalid_argument(text);
-}
 
 struct Options {
   DeviceConfig Config;
@@ -68,8 +39,6 @@ struct Options {
 
 Options Parse(int argc, char** argv) {
   Options o;
-  DeviceIdentity& id = o.Config.Identity;
-  DeviceTiming& t = o.Config.Timing;
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
     if (name == "--quiet") {
@@ -82,35 +51,7 @@ Options Parse(int argc, char** argv) {
       o.Udc = value;
     else if (name == "--name")
       o.Name = value;
-    else if (name == "--product")
-      id.Product = value;
-    else if (name == "--ids")
-      Ids(value, id);
-    else if (name == "--version")
-      id.Version = value;
-    else if (name == "--version-after")
-      id.VersionAfterInstall = value;
-    else if (name == "--model")
-      id.Model = value;
-    else if (name == "--detail")
-      id.Detail = value;
-    else if (name == "--language")
-      id.Language = value;
-    else if (name == "--serial")
-      id.Serial = Serial(value);
-    else if (name == "--serial-after")
-      id.SerialAfterInstall = Serial(value);
-    else if (name == "--latency")
-      t.LatencyMs = Milliseconds(value);
-    else if (name == "--backup")
-      t.BackupMs = Milliseconds(value);
-    else if (name == "--install")
-      t.InstallMs = Milliseconds(value);
-    else if (name == "--restart")
-      t.RestartMs = Milliseconds(value);
-    else if (name == "--format")
-      t.FormatMs = Milliseconds(value);
-    else
+    else if (!ApplyDeviceOption(name, value, o.Config))
       throw std::invalid_argument("unknown option " + name);
   }
   // Two devices on two controllers need two gadgets of their own.
