@@ -2,8 +2,8 @@
 # The Windows packages signed with a throw-away certificate, as an
 # administrator signs them with the desk's: scripts/windows-package --test
 # with the certificate installs the signed MSI under wine and starts the
-# installed program; then every signature (both programs in the zip, the
-# program in the MSI, the MSI) verifies against that certificate and not
+# installed programs; then every signature (the three programs in the zip, the
+# two in the MSI, the MSI) verifies against that certificate and not
 # against the system's authorities, a changed byte breaks it, the signed demo
 # runs to "Update finished" under wine, and signing requests that cannot work
 # are refused with dist/ left as it was.
@@ -40,7 +40,10 @@ unzip -q "$zip" -d zip
 msiextract -C msi "$msi" >/dev/null || fail "msiextract $msi"
 from_msi=$(find msi -type f -name mvxtvup.exe)
 [ -f "$from_msi" ] || fail "the MSI holds no mvxtvup.exe"
-for file in zip/MVXTVUP/mvxtvup.exe zip/MVXTVUP/mvxtvup-demo.exe "$from_msi" "$msi"; do
+cli_from_msi=$(find msi -type f -name mvxtvup-cli.exe)
+[ -f "$cli_from_msi" ] || fail "the MSI holds no mvxtvup-cli.exe"
+for file in zip/MVXTVUP/mvxtvup.exe zip/MVXTVUP/mvxtvup-cli.exe zip/MVXTVUP/mvxtvup-demo.exe \
+  "$from_msi" "$cli_from_msi" "$msi"; do
   osslsigncode verify -in "$file" -CAfile cert.pem >verify.log 2>&1 ||
     { cat verify.log; fail "$file: the signature does not verify against the certificate"; }
   grep -q 'CN=MVXTVUP signing test' verify.log || fail "$file: not signed by the test certificate"
@@ -54,7 +57,7 @@ for file in zip/MVXTVUP/mvxtvup.exe zip/MVXTVUP/mvxtvup-demo.exe "$from_msi" "$m
   cmp -s "$file" tampered && printf '\xa5' | dd of=tampered bs=1 seek=$((size / 3)) conv=notrunc status=none
   ! osslsigncode verify -in tampered -CAfile cert.pem >/dev/null 2>&1 || fail "$file: a changed byte still verifies"
 done
-echo "signing test: both programs and the MSI carry signatures that verify, and break when changed"
+echo "signing test: the programs and the MSI carry signatures that verify, and break when changed"
 
 # The signed demo still runs: Windows' loader reads the signature as a
 # security directory that the program itself never touches.
