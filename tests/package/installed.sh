@@ -2,7 +2,8 @@
 # Runs as root inside the throw-away Debian root of scripts/package-test, with
 # the package at $1: installs it as an administrator does, checks the
 # installed files, starts the installed tool as a user on Qt's offscreen
-# platform and ends it with SIGTERM, checks what the maintainer scripts do
+# platform and ends it with SIGTERM, runs the console program as a user on
+# emulated units, checks what the maintainer scripts do
 # where udev runs and where it does not, then removes and purges the package
 # and compares the root with how it was before the package came.
 #
@@ -68,7 +69,8 @@ say "installed $(dpkg-query -W -f '${Package} ${Version}' mvxtvup); the maintain
 dpkg -L mvxtvup | while read -r path; do
   [ -e "$path" ] || fail "$path is listed but missing"
 done
-for path in /usr/bin/mvxtvup /usr/lib/udev/rules.d/70-mvxtvup.rules \
+for path in /usr/bin/mvxtvup /usr/bin/mvxtvup-cli /usr/share/man/man1/mvxtvup-cli.1.gz \
+  /usr/lib/udev/rules.d/70-mvxtvup.rules \
   /usr/share/applications/mvxtvup.desktop /usr/share/icons/hicolor/scalable/apps/mvxtvup.svg \
   /usr/share/icons/hicolor/48x48/apps/mvxtvup.png /usr/share/man/man1/mvxtvup.1.gz \
   /usr/share/doc/mvxtvup/copyright /usr/share/doc/mvxtvup/README.md.gz \
@@ -76,9 +78,12 @@ for path in /usr/bin/mvxtvup /usr/lib/udev/rules.d/70-mvxtvup.rules \
   [ -f "$path" ] || fail "$path is not installed"
   [ "$(dpkg -S "$path" 2>/dev/null)" = "mvxtvup: $path" ] || fail "$path does not belong to mvxtvup"
 done
-[ "$(stat -c '%a %U:%G' /usr/bin/mvxtvup)" = "755 root:root" ] || fail "/usr/bin/mvxtvup: $(stat -c '%a %U:%G' /usr/bin/mvxtvup)"
-[ "$(command -v mvxtvup)" = /usr/bin/mvxtvup ] || fail "mvxtvup is not on the PATH"
-if ldd /usr/bin/mvxtvup | grep 'not found'; then fail "libraries missing"; fi
+for program in mvxtvup mvxtvup-cli; do
+  [ "$(stat -c '%a %U:%G' /usr/bin/$program)" = "755 root:root" ] ||
+    fail "/usr/bin/$program: $(stat -c '%a %U:%G' /usr/bin/$program)"
+  [ "$(command -v $program)" = /usr/bin/$program ] || fail "$program is not on the PATH"
+  if ldd /usr/bin/$program | grep 'not found'; then fail "libraries missing for $program"; fi
+done
 grep -q 'TAG+="uaccess"' /usr/lib/udev/rules.d/70-mvxtvup.rules || fail "the udev rule has no uaccess tag"
 grep -qx 'Exec=mvxtvup' /usr/share/applications/mvxtvup.desktop || fail "the menu entry does not start mvxtvup"
 zcat /usr/share/man/man1/mvxtvup.1.gz | grep -q '^\.TH MVXTVUP 1' || fail "the manual page is not one"
@@ -123,6 +128,21 @@ if [ -s /run/mvxtvup.log ]; then
   sed 's/^/  /' /run/mvxtvup.log
 fi
 say "SIGTERM ended it (status $status)"
+
+# The console program, run by the operator as a script runs it (no terminal:
+# the demo answers its confirmations itself): its usage, and one emulated unit
+# through to its record line.
+as_desk() {
+  (cd /home/desk && setpriv --reuid=desk --regid=desk --init-groups \
+    env -i HOME=/home/desk PATH=/usr/bin:/bin LANG=C.UTF-8 "$@" </dev/null)
+}
+as_desk mvxtvup-cli --help >/run/cli-help.log 2>&1 || { cat /run/cli-help.log; fail "mvxtvup-cli --help"; }
+grep -q '^usage: mvxtvup-cli' /run/cli-help.log || { cat /run/cli-help.log; fail "mvxtvup-cli --help printed no usage"; }
+as_desk timeout 120 mvxtvup-cli --demo 1 --record /tmp/r.csv >/run/cli-demo.log 2>&1 ||
+  { cat /run/cli-demo.log; fail "mvxtvup-cli --demo 1 did not end with status 0"; }
+grep -q ',finished,' /tmp/r.csv || { cat /run/cli-demo.log /tmp/r.csv; fail "the record has no finished unit"; }
+[ "$(stat -c %U /tmp/r.csv)" = desk ] || fail "the record is not the operator's"
+say "mvxtvup-cli: --help, and --demo 1 as the operator finished with its record line"
 
 # 4. Where udev runs, installing (here: reinstalling) reloads its rules and
 # triggers the hidraw nodes, and so does removing.
