@@ -57,7 +57,10 @@ extern "C" void OnSignal(int) {
 
 bool StdinIsTerminal() {
 #ifdef _WIN32
-  return _isatty(_fileno(stdin)) != 0;
+  // _isatty holds for any character device, NUL too: only a console can
+  // answer a question.
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
 #else
   return isatty(STDIN_FILENO) != 0;
 #endif
