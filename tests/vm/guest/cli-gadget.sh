@@ -17,10 +17,11 @@ udc_a=$1
 udc_b=$2
 make_package
 
-# set_in NAME UDC N: unit N, serial number TV04000002N, on UDC's port.
+# set_in NAME UDC N [RESTART_MS]: unit N, serial number TV04000002N, on
+# UDC's port.
 set_in() {
   "$gadget" --udc "$2" --version "$version_before" --version-after "$version_after" \
-    --serial "PCB00000020$3,BAT00000020$3,TV040000020$3" --restart 1000 \
+    --serial "PCB00000020$3,BAT00000020$3,TV040000020$3" --restart "${4:-1000}" \
     >"$1.device.log" 2>&1 &
   eval "device_$1=\$!"
 }
@@ -65,7 +66,8 @@ for i in $(seq 300); do
   grep -q "waiting for Merovox" A.out && grep -q "waiting for Merovox" B.out && break
   sleep 0.1
 done
-set_in a "$udc_a" 1
+# Unit a restarts for long enough that the third copy below meets it.
+set_in a "$udc_a" 1 10000
 set_in b "$udc_b" 2
 
 # A third copy for the first port while its unit is in progress.
@@ -79,7 +81,9 @@ wait_exit $! 20
 echo "$TEST: a third copy for $loc_a: status $status in $(($(now_ms) - t1)) ms: $(cat C.out)"
 [ $status -eq 2 ] || fail "a third copy for $loc_a ended with status $status"
 grep -q "another copy serves the cradle $loc_a" C.out || fail "the third copy did not say why"
-[ $(($(now_ms) - t1)) -lt 5000 ] || fail "the third copy was not refused at once"
+# At once: while the first copy's unit is still in its version-up, not
+# after it (the program's own start takes seconds on this emulated machine).
+grep -q "result:" A.out && fail "the third copy was refused only after the unit ended"
 [ ! -s C.csv ] || fail "the refused copy wrote a record"
 
 wait_exit $cli_a 90
