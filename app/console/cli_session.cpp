@@ -143,7 +143,11 @@ int RunSession(const CliOptions& given, const SessionParts& parts) {
       case ToolLock::Outcome::Held:
         break;
       case ToolLock::Outcome::Busy:
-        return fail("MVXTVUP is running already (the window, or a copy for every cradle).");
+        return fail(options.Cradle.empty()
+                        ? "MVXTVUP is running already (the window or another copy); a copy "
+                          "without --cradle runs alone."
+                        : "MVXTVUP is running already for every cradle (the window, or a copy "
+                          "without --cradle).");
       case ToolLock::Outcome::CradleBusy:
         return fail("another copy serves the cradle " + options.Cradle + ".");
       case ToolLock::Outcome::Unavailable:
