@@ -160,8 +160,7 @@ void UnitWatch::Poll() {
       if (!unit_->FinalBox) {
         result = !unit_->Error.empty()      ? unit_->Error
                  : !unit_->Declined.empty() ? "Cancelled: " + unit_->Declined
-                 : lines_.empty()           ? std::string("Ended without a report.")
-                                            : "Ended: " + std::string(Body(lines_.back()));
+                                            : "Ended: " + LastWord();
       }
       End(result);
     }
@@ -171,6 +170,19 @@ void UnitWatch::Poll() {
       ended_run_ != form_.RunNumber)
     Begin();
   polling_ = false;
+}
+
+std::string UnitWatch::LastWord() const {
+  // The run's last error line, else its last line that is more than a state
+  // number.
+  std::string last;
+  for (auto line = lines_.rbegin(); line != lines_.rend(); ++line) {
+    const std::string body = Trim(Body(*line));
+    if (StartsWith(body, "Error") || StartsWith(body, "ERROR")) return body;
+    const bool state_line = body.size() > 7 && body.substr(body.size() - 7) == " status";
+    if (last.empty() && !body.empty() && !state_line) last = body;
+  }
+  return last.empty() ? "no report" : last;
 }
 
 void UnitWatch::Begin() {

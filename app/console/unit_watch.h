@@ -74,6 +74,8 @@ class UnitWatch {
   // What a log line of the unit tells for its record.
   void Learn(std::string_view body);
   void OpenLog();
+  // What the log says last of a run that ended without a box.
+  std::string LastWord() const;
 
   TForm1& form_;
   WatchSettings settings_;

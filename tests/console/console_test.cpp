@@ -195,11 +195,20 @@ TEST(CliSession, RecordsUnitsThatFinishFailAndAreTakenOut) {
   takeout.First = 2;
   loose.Faults.push_back(takeout);
   queue.Add(loose);
+  emu::DeviceConfig undeletable = Unit("TV0400000004", demo::kSampleVersion);
+  emu::Fault no_delete;
+  no_delete.Kind = emu::FaultKind::DeleteFails;
+  undeletable.Faults.push_back(no_delete);
+  // A type 1 unit (three-character version) asks for the file first and
+  // deletes the older copy it holds.
+  undeletable.Identity.Version = "120";
+  undeletable.Files["sample.tvu"].Content = "an older image";
+  queue.Add(undeletable);
 
   CliOptions options;
   options.Package = package;
   options.Yes = true;
-  options.Units = 3;
+  options.Units = 4;
   options.WaitSeconds = 20;
   std::vector<std::string> printed;
   SessionParts parts{loop,
@@ -216,22 +225,23 @@ TEST(CliSession, RecordsUnitsThatFinishFailAndAreTakenOut) {
   EXPECT_EQ(RunSession(options, parts), kExitUnitFailed);
 
   const std::vector<std::string> lines = Lines(DefaultRecordFile(package, false));
-  ASSERT_EQ(lines.size(), 4u);
+  ASSERT_EQ(lines.size(), 5u);
   const std::regex row(
-      R"(^[^,]+,[^,]+,,(TV04\d+),[^,]*,[^,]*,(TV\d+),201033,(\d*),sample.tvu,[0-9a-f]{32},2,no,(.+),[0-9.]+,(.+\.log)\r$)");
-  const std::string expected[][4] = {
-      {"TV0400000001", "TV004", "201035", "finished"},
-      {"TV0400000002", "TV999", "", "model[TV999] Error : Unknown Model."},
-      {"TV0400000003", "TV004", "", "Merovox was taken out during the transfer."}};
-  for (int i = 0; i < 3; ++i) {
+      R"(^[^,]+,[^,]+,,(TV04\d+),[^,]*,[^,]*,([^,]*),(\d+),(\d*),sample.tvu,[0-9a-f]{32},(\d),no,(.+),[0-9.]+,(.+\.log)\r$)");
+  // serial, model, version before and after, update type, result
+  const std::string expected[][6] = {
+      {"TV0400000001", "TV004", "201033", "201035", "2", "finished"},
+      {"TV0400000002", "TV999", "201033", "", "2", "model[TV999] Error : Unknown Model."},
+      {"TV0400000003", "TV004", "201033", "", "2", "Merovox was taken out during the transfer."},
+      // A run that ends without a box says what its log said last.
+      {"TV0400000004", "", "120", "", "1", "Ended: Error : Failed to delete file."}};
+  for (int i = 0; i < 4; ++i) {
     std::smatch m;
     ASSERT_TRUE(std::regex_match(lines[i + 1], m, row)) << lines[i + 1];
-    EXPECT_EQ(m[1], expected[i][0]);
-    EXPECT_EQ(m[2], expected[i][1]);
-    EXPECT_EQ(m[3], expected[i][2]);
-    EXPECT_EQ(m[4], expected[i][3]);
+    for (int field = 0; field < 6; ++field)
+      EXPECT_EQ(m[field + 1], expected[i][field]) << lines[i + 1];
     // The unit's own log holds its lines, and only its lines.
-    const std::vector<std::string> log = Lines(m[5].str());
+    const std::vector<std::string> log = Lines(m[7].str());
     ASSERT_FALSE(log.empty());
     EXPECT_NE(log.front().find("2 status"), std::string::npos) << log.front();
   }
