@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -33,6 +35,35 @@ std::string UniqueName(const char* what) {
 #endif
 }
 
+#ifndef _WIN32
+void Kill(pid_t child) {
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+}
+
+// A child process that takes a lock with take (true: held) and keeps it until
+// it is killed; its pid once it has taken it, -1 when it could not.
+pid_t HolderUntilKilled(const std::function<bool()>& take) {
+  int ready[2];
+  if (pipe(ready) != 0) return -1;
+  const pid_t child = fork();
+  if (child == 0) {
+    const char held = take() ? 'y' : 'n';
+    (void)!write(ready[1], &held, 1);
+    pause();  // killed while it holds the lock
+    _exit(0);
+  }
+  close(ready[1]);
+  char held = 0;
+  const bool told = child > 0 && read(ready[0], &held, 1) == 1;
+  close(ready[0]);
+  if (told && held == 'y') return child;
+  if (child > 0) Kill(child);
+  return -1;
+}
+
+#endif
+
 TEST(InstanceLockTest, SecondHolderIsRefusedUntilTheFirstLetsGo) {
   const std::string name = UniqueName("pair");
   Outcome first_outcome, second_outcome, other_outcome;
@@ -52,29 +83,17 @@ TEST(InstanceLockTest, SecondHolderIsRefusedUntilTheFirstLetsGo) {
 #ifndef _WIN32
 TEST(InstanceLockTest, ProcessThatDiesHoldingItLeavesItFree) {
   const std::string name = UniqueName("died");
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  std::unique_ptr<InstanceLock> kept;
+  const pid_t child = HolderUntilKilled([&] {
     Outcome outcome;
-    auto lock = InstanceLock::Acquire(name, outcome);
-    const char held = outcome == Outcome::Held ? 'y' : 'n';
-    (void)!write(ready[1], &held, 1);
-    pause();  // killed while it holds the lock
-    _exit(0);
-  }
-  close(ready[1]);
-  char held = 0;
-  ASSERT_EQ(read(ready[0], &held, 1), 1);
-  close(ready[0]);
-  EXPECT_EQ(held, 'y');
+    kept = InstanceLock::Acquire(name, outcome);
+    return outcome == Outcome::Held;
+  });
+  ASSERT_GT(child, 0);
   Outcome outcome;
   EXPECT_FALSE(InstanceLock::Acquire(name, outcome));
   EXPECT_EQ(outcome, Outcome::Busy);
-  kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
+  Kill(child);
   EXPECT_TRUE(InstanceLock::Acquire(name, outcome));
   EXPECT_EQ(outcome, Outcome::Held);
 }
@@ -194,31 +213,19 @@ TEST(ToolLockTest, OddAndOverLongCradleNames) {
 #ifndef _WIN32
 TEST(ToolLockTest, BoundCopyThatDiesFreesItsCradleAndThePc) {
   const std::string family = Family("bound-died");
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  std::unique_ptr<ToolLock> kept;
+  const pid_t child = HolderUntilKilled([&] {
     Tool outcome;
-    auto lock = ToolLock::AcquireIn(family, "1-2", outcome, nullptr);
-    const char held = outcome == Tool::Held ? 'y' : 'n';
-    (void)!write(ready[1], &held, 1);
-    pause();  // killed while it holds the lock
-    _exit(0);
-  }
-  close(ready[1]);
-  char held = 0;
-  ASSERT_EQ(read(ready[0], &held, 1), 1);
-  close(ready[0]);
-  EXPECT_EQ(held, 'y');
+    kept = ToolLock::AcquireIn(family, "1-2", outcome, nullptr);
+    return outcome == Tool::Held;
+  });
+  ASSERT_GT(child, 0);
   Tool outcome;
   EXPECT_FALSE(ToolLock::AcquireIn(family, "1-2", outcome, nullptr));
   EXPECT_EQ(outcome, Tool::CradleBusy);
   EXPECT_FALSE(ToolLock::AcquireIn(family, "", outcome, nullptr));
   EXPECT_EQ(outcome, Tool::Busy);
-  kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
+  Kill(child);
   EXPECT_TRUE(ToolLock::AcquireIn(family, "1-2", outcome, nullptr));
   EXPECT_EQ(outcome, Tool::Held);
   EXPECT_TRUE(ToolLock::AcquireIn(family, "", outcome, nullptr));
