@@ -169,15 +169,24 @@ int RunSession(const CliOptions& given, const SessionParts& parts) {
   // While a question waits on the terminal, Ctrl+C is its answer (No), not
   // the loop's business.
   bool asking = false;
-  if (parts.AskTerminal)
-    console_operator.AskTerminal = [&asking, &parts](const std::string& question) {
-      asking = true;
-      std::optional<bool> answer = parts.AskTerminal(question);
-      asking = false;
-      return answer;
-    };
   OptionSettings settings(options.Format);
   TForm1 form(FormServices{console_operator, parts.Loop, parts.Loop, settings, parts.Hid});
+  // A question is withdrawn once the unit it asks about is gone or another
+  // run has begun: nobody answers for a unit that is no longer there.
+  if (parts.AskTerminal)
+    console_operator.AskTerminal = [&asking, &parts, &form, &print](const std::string& question) {
+      const std::uint64_t run = form.RunNumber;
+      const THidDevice* unit = form.CurrentDevice;
+      const auto stands = [&] { return form.RunNumber == run && form.CurrentDevice == unit; };
+      asking = true;
+      std::optional<bool> answer = parts.AskTerminal(question, stands);
+      asking = false;
+      if (!stands()) {
+        print("the question is withdrawn: its unit is gone");
+        return std::optional<bool>();
+      }
+      return answer;
+    };
   form.Cradle = options.Cradle;
   // Nobody is there to say No to a unit that has already been done.
   form.ReclaimEndedUnit = false;
@@ -210,7 +219,7 @@ int RunSession(const CliOptions& given, const SessionParts& parts) {
                   WatchSettings{options.Cradle, package_name, package_md5, log_dir,
                                 RecordFile(record_path, options.Json)},
                   print);
-  console_operator.Coming = [&watch] { watch.Poll(); };
+  console_operator.Coming = [&watch] { watch.BoxComing(); };
   console_operator.Seen = [&watch](const BoxSeen& box) { watch.BoxSeen(box); };
 
   bool stop = false, interrupted = false, no_unit = false;

@@ -23,8 +23,11 @@ struct SessionParts {
   std::function<void(const std::string&)> Print;
   // How often Ctrl+C was pressed so far.
   std::function<int()> Interrupts;
-  // Asks the person at the terminal; null without a terminal.
-  std::function<std::optional<bool>(const std::string&)> AskTerminal;
+  // Asks the person at the terminal while wanted() holds; nothing when no
+  // answer came (interrupted, input closed, no longer wanted). Null without
+  // a terminal.
+  std::function<std::optional<bool>(const std::string&, const std::function<bool()>& wanted)>
+      AskTerminal;
   // The family of the tool's lock names; empty: the tool's own (tests use
   // one of their own, so as never to meet a running tool).
   std::string LockFamily;

@@ -40,7 +40,8 @@ std::function<void(const std::string&)> LinePrinter(RealTimeLoop& loop, const st
 }
 
 // A yes/no question on the terminal; the loop runs on while it waits.
-std::optional<bool> Ask(RealTimeLoop& loop, const std::string& question) {
+std::optional<bool> Ask(RealTimeLoop& loop, const std::string& question,
+                        const std::function<bool()>& wanted) {
   const int interrupts = Interrupts();
   PrintRaw(question + " [y/n] ");
   for (;;) {
@@ -48,8 +49,12 @@ std::optional<bool> Ask(RealTimeLoop& loop, const std::string& question) {
     std::optional<std::string> line;
     loop.RunFor(100, [&] {
       line = TypedLine(at_end);
-      return line.has_value() || at_end || Interrupts() != interrupts;
+      return line.has_value() || at_end || Interrupts() != interrupts || !wanted();
     });
+    if (!wanted()) {
+      PrintRaw("\n");
+      return std::nullopt;
+    }
     if (!line) line = TypedLine(at_end);
     if (line) {
       const std::string answer = ToUpperAscii(Trim(*line));
@@ -96,7 +101,9 @@ int Run(const std::vector<std::string>& args) {
   SessionParts parts{loop, hid,      LinePrinter(loop, options.Cradle), Interrupts, nullptr,
                      {},   sim.get()};
   if (StdinIsTerminal())
-    parts.AskTerminal = [&loop](const std::string& question) { return Ask(loop, question); };
+    parts.AskTerminal = [&loop](const std::string& question, const std::function<bool()>& wanted) {
+      return Ask(loop, question, wanted);
+    };
   return RunSession(options, parts);
 }
 

@@ -293,9 +293,19 @@ void UnitWatch::Follow() {
   }
 }
 
-void UnitWatch::BoxSeen(const cli::BoxSeen& box) {
+void UnitWatch::BoxComing() {
   Poll();
-  if (!unit_) return;
+  box_runs_.push_back(form_.RunNumber);
+}
+
+void UnitWatch::BoxSeen(const cli::BoxSeen& box) {
+  // Boxes nest: each answer belongs to the run that was current when its box
+  // came. An answer given after that run ended (a question left open at the
+  // terminal while the unit was swapped) tells nothing of the unit now in.
+  const std::uint64_t run = box_runs_.empty() ? form_.RunNumber : box_runs_.back();
+  if (!box_runs_.empty()) box_runs_.pop_back();
+  Poll();
+  if (!unit_ || run != form_.RunNumber) return;
   if (StartsWith(box.Text, "Update finished.")) {
     unit_->FinalBox = true;
     unit_->Record.VersionAfter = Cp932ToUtf8(form_.NewVersionText);

@@ -49,6 +49,8 @@ class UnitWatch {
   // Looks at the window: a unit begun, a phase reached, a unit ended. Called
   // on every log line, every box and from a timer.
   void Poll();
+  // Told before each box is shown and after it is answered.
+  void BoxComing();
   void BoxSeen(const BoxSeen& box);
   // Ends the unit in progress as interrupted (the run is left where it is).
   void Interrupt();
@@ -81,7 +83,8 @@ class UnitWatch {
   WatchSettings settings_;
   std::function<void(const std::string&)> print_;
   TMemo::Subscription log_;
-  std::vector<std::string> lines_;  // since the log was last cleared
+  std::vector<std::string> lines_;       // since the log was last cleared
+  std::vector<std::uint64_t> box_runs_;  // the run of each box open now
   std::unique_ptr<Unit> unit_;
   std::optional<std::uint64_t> ended_run_;
   int ended_ = 0;

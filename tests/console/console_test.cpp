@@ -166,6 +166,11 @@ class UnitQueue {
       cradle_->SetIn();
     });
   }
+  void TakeOut() {
+    scheduler_.After(0, [this] {
+      if (cradle_) cradle_->Remove();
+    });
+  }
   std::function<void(bool)> OnBusChange;
 
  private:
@@ -247,6 +252,53 @@ TEST(CliSession, RecordsUnitsThatFinishFailAndAreTakenOut) {
   }
 }
 
+TEST(CliSession, AQuestionLeftOpenWhileItsUnitIsSwappedIsWithdrawn) {
+  ScopedWorkDir dir;
+  const std::string package = demo::WriteSamplePackage(dir.Path().string());
+  RealTimeLoop loop;
+  SimBackend sim(loop);
+  UnitQueue queue(loop, sim, "");
+  queue.Add(Unit("TV0400000001", demo::kSampleVersion));
+  queue.Add(Unit("TV0400000002", demo::kSampleVersion));
+  CliOptions options;
+  options.Package = package;
+  options.Units = 2;
+  options.WaitSeconds = 20;
+  std::vector<std::string> printed;
+  int asked = 0;
+  SessionParts parts{loop,
+                     sim,
+                     [&](const std::string& line) {
+                       printed.push_back(line);
+                       if (line.rfind("result:", 0) == 0) queue.Next(200);
+                     },
+                     nullptr,
+                     [&](const std::string&, const std::function<bool()>& wanted) {
+                       if (++asked > 1) return std::optional<bool>(true);
+                       // The operator takes the unit out instead of answering,
+                       // and types Yes only after that.
+                       queue.TakeOut();
+                       loop.RunFor(5000, [&] { return !wanted(); });
+                       EXPECT_FALSE(wanted());
+                       return std::optional<bool>(true);
+                     },
+                     "console-test-",
+                     nullptr};
+  queue.Next(100);
+  EXPECT_EQ(RunSession(options, parts), kExitUnitFailed);
+  EXPECT_EQ(asked, 2);
+  EXPECT_NE(
+      std::find(printed.begin(), printed.end(), "the question is withdrawn: its unit is gone"),
+      printed.end());
+  const std::vector<std::string> lines = Lines(DefaultRecordFile(package, false));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[1].find(",TV0400000001,"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find(",Merovox was taken out during the identifying.,"), std::string::npos)
+      << lines[1];
+  EXPECT_NE(lines[2].find(",TV0400000002,"), std::string::npos) << lines[2];
+  EXPECT_NE(lines[2].find(",finished,"), std::string::npos) << lines[2];
+}
+
 // One copy of the window's steps bound to a cradle, as mvxtvup-cli makes it.
 struct BoundCopy {
   BoundCopy(RealTimeLoop& loop, SimBackend& sim, const fs::path& folder, const std::string& cradle,
@@ -261,7 +313,7 @@ struct BoundCopy {
     form.Cradle = cradle;
     form.ReclaimEndedUnit = false;
     console.Package = demo::WriteSamplePackage(folder.string());
-    console.Coming = [this] { watch.Poll(); };
+    console.Coming = [this] { watch.BoxComing(); };
     console.Seen = [this](const BoxSeen& box) { watch.BoxSeen(box); };
     form.Guarded([this] { form.FormCreate(); });
     form.Guarded([this] { form.OpenFileClick(); });
